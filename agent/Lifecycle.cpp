@@ -1,0 +1,159 @@
+#include "agent/Lifecycle.h"
+
+#include <errno.h>
+#include <pwd.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "agent/CommandLine.h"
+#include "agent/Globals.h"
+#include "agent/Scheduler.h"
+#include "agent/ThreadManager.h"
+#include "dialogue/Identification.h"
+#include "dialogue/Listener.h"
+#include "foundation/Execute.h"
+#include "foundation/Log.h"
+#include "foundation/Threads.h"
+#include "records/Config.h"
+#include "transport/SocketError.h"
+
+namespace {
+
+void WritePidFile(int argc, char** argv) {
+    bool daemon = argc == 1;
+    bool listen_only = argc == 2 && strcmp(argv[1], "-l") == 0;
+    bool listen_port = argc == 3 && strcmp(argv[1], "-l") == 0 && atoi(argv[2]) == config->local_port;
+    if (!daemon && !listen_only && !listen_port) return;
+    char path[420];
+    snprintf(path, sizeof(path), "%spid", res->conf_dir);
+    FILE* f = GetFILE(path, "w", true);
+    if (!f) return;
+    fprintf(f, "%i", (int)getpid());
+    CloseFILE(f);
+}
+
+void OnStopSignal(int) { request_stop_from_signal(); }
+
+}  // namespace
+
+void InitVariables(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    res = new Resource(argc, argv);
+    res2 = new char[64];
+    snprintf(res2, 64, "%%s %%s %%s %%u %%u %si\n", "%ll");
+    this_version = new Version(version_major, version_month, version_day, version_minor);
+    char text[48];
+    this_version->GetVersion(text);
+    snprintf(res->version_text, sizeof(res->version_text), "%s", text);
+    mutex = new Mutex();
+    thread_manager = new ThreadManager();
+    config = new Config();
+    int read = config->ReadConfig(nullptr);
+    if (!read && argc == 1) config->WriteConfig();
+    if (read && (argc == 1 || (argc > 1 && strcmp(argv[1], "-l") == 0))) {
+        config->LoadEmails();
+        config->LoadQuotas();
+    }
+    WritePidFile(argc, argv);
+}
+
+void DestroyVariables() {
+    CloseFILE(file_message);
+    CloseFILE(file_debug);
+    CloseFILE(file_error);
+    CloseFILE(file_event);
+    delete thread_manager;
+    thread_manager = nullptr;
+    delete config;
+    config = nullptr;
+    delete res;
+    res = nullptr;
+    delete[] res2;
+    res2 = nullptr;
+    delete this_version;
+    this_version = nullptr;
+    // The mutexes are not destroyed: a detached thread may still be leaving.
+    Mutex* m = mutex;
+    mutex = nullptr;
+    delete m;
+}
+
+int MainFunction() {
+    if (thread_manager) thread_manager->SetState(0x1);
+    try {
+        ClearLogFiles();
+        InitDisplay();
+        IdentifyWithServer(0, 0);
+        StartThread(ListenToPort, nullptr);
+        ClientScheduler(nullptr);
+    } catch (SocketError& e) {
+        mutex_unlock(mutex->mutex_exception, "MainFunction");
+        PrintMessage("MainFunction: Socket Error not caught...pas bien: %s", e.message);
+    }
+    if (thread_manager) thread_manager->ResetState(0x1);
+    return 0;
+}
+
+void InitDisplay() {
+    PrintEvent("SYSTEM", "Lancement du logiciel Client");
+    const char* stars = "   * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * *  ";
+    PrintMessage("%s", stars);
+    PrintMessage("  *                              Welcome to                         * ");
+    PrintMessage(" *                        %s Client                   *", appname);
+    PrintMessage(" *                                                                   *");
+    PrintMessage("%s", stars);
+    PrintOptions();
+    PrintMessage("Version %s for %s", res->version_text, res->system_name);
+    PrintMessage("My name is %s", config->name);
+    PrintMessage("APPDIR: %s", res->app_dir);
+    PrintMessage("Conf Directory is: %s", res->conf_dir);
+    PrintMessage("Debugging file is: %s", res->debug_file);
+    PrintMessage("Error file is: %s", res->errors_file);
+    PrintMessage("Open for input? %i", res->open_for_input);
+    char* uptime = GetUptime();
+    if (uptime) {
+        if (uptime[0]) PrintMessage("Uptime: %s", uptime);
+        delete[] uptime;
+    }
+    PrintMessage(" ");
+}
+
+void FollowUpCommand(int kill, char* out, unsigned size) {
+    out[0] = 0;
+    if (!res) return;
+    if (kill == 2) {
+        snprintf(out, size, "%s &", res->program_path);
+    } else if (kill == 3) {
+        snprintf(out, size, "%s --update \"%s\" \"%s\" &", res->update_program, res->program_path,
+                 res->update_program);
+    }
+}
+
+void KillApplication() {
+    if (!res) return;
+    if (res->argc == 1) PrintEvent("SYSTEM", "Arret du logiciel");
+    char command[1300];
+    FollowUpCommand(get_kill(), command, sizeof(command));
+    DestroyVariables();
+    if (command[0]) Execute(command, nullptr, 1);
+}
+
+void SetUserGroup(const char* user) {
+    if (!user || strcmp(user, "null") == 0) return;
+    struct passwd* pw = getpwnam(user);
+    if (!pw || pw->pw_uid == getuid()) return;
+    if (setuid(pw->pw_uid) != 0) printf("ERROR: SetUserGroup: setuid(%s): %s\n", user, strerror(errno));
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}

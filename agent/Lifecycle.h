@@ -1,0 +1,26 @@
+// Start-up and shutdown of the process, daemon and command line alike.
+#pragma once
+
+// Builds the process globals in order (Resource, catalogue format, Version,
+// Mutex, ThreadManager, Config), writes the default configuration on a
+// daemon's first start and writes the pid file where the rules ask for it.
+void InitVariables(int argc, char** argv);
+// Destroys the globals in order, setting each to null at once; closes the
+// log streams first. Tests use it to tear a home down.
+void DestroyVariables();
+// The daemon: rotation, banner, identification, listener, housekeeping loop
+// until the stop flag is set. Returns 0.
+int MainFunction();
+void InitDisplay();
+// Registered with atexit: the stop event, teardown, and for stop flag 2 or 3
+// the restart or self-update command, started in the background.
+void KillApplication();
+// The follow-up command for a stop flag (empty when there is none); `out`
+// has room for `size` bytes.
+void FollowUpCommand(int kill, char* out, unsigned size);
+// Switches the process to `user` unless it is "null", unknown or already
+// the real user.
+void SetUserGroup(const char* user);
+// SIGTERM and SIGINT set the stop flag to 1; SIGPIPE is ignored so a peer
+// that goes away surfaces as a socket error.
+void InstallSignalHandlers();

@@ -1,0 +1,13 @@
+#include "agent/Scheduler.h"
+
+#include "agent/Globals.h"
+#include "agent/ThreadManager.h"
+#include "foundation/Threads.h"
+
+void* ClientScheduler(void*) {
+    while (!get_kill()) {
+        if (thread_manager) thread_manager->Export();
+        Wait(0.01);
+    }
+    return nullptr;
+}

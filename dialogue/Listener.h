@@ -1,0 +1,4 @@
+// The listener thread: accepts server connections on the local port.
+#pragma once
+
+void* ListenToPort(void* unused);

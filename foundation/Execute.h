@@ -1,0 +1,22 @@
+// Running shell commands.
+#pragma once
+
+// Runs "program arguments" (or `program` alone) through the shell. Returns -1
+// or 127 as the shell gives them, otherwise the exit status as a signed byte.
+int Execute(const char* program, const char* arguments, int unused);
+// Formats the command (at most 409 characters), splits it into program and
+// arguments (a leading double-quoted program path is taken without its
+// quotes), logs "Execute(program, arguments)" and runs it.
+int FormatExecute(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Splits a command text as FormatExecute does. `program` and `arguments`
+// have room for 410 bytes each; `arguments` is empty when there are none.
+void SplitCommand(const char* command, char* program, char* arguments);
+// Runs the formatted command and returns a new 1024-byte array with at most
+// 1023 bytes of its standard output (one trailing newline removed), or null
+// when the command cannot start. The caller frees it with delete[].
+char* FormatExecuteWithResult(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Output of the uptime program, or null; the caller frees it with delete[].
+char* GetUptime();
+// Output of "uname -rmi", or null; the caller frees it with delete[].
+char* GetUnixVersion();

@@ -1,0 +1,6 @@
+#include "foundation/ExternalPrograms.h"
+
+ExternalPrograms& external_programs() {
+    static ExternalPrograms table;
+    return table;
+}

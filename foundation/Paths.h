@@ -1,0 +1,20 @@
+// Local path and file helpers shared by every subsystem. The server writes
+// paths with '|' as separator; the local separator is '/'.
+#pragma once
+
+// In place: every '|' becomes '/'.
+void ConvertPath(char* p);
+// In place: every '/' becomes '|'.
+void ConvertPath2(char* p);
+
+// True when lstat succeeds (a dangling symbolic link exists too).
+bool VerifyFileExists(const char* p);
+// True when lstat succeeds and the entry is a directory (never through a link).
+bool VerifyFolderExists(const char* p);
+bool IsDir(const char* p);
+// Creates `p` and its missing parents; true when `p` is a directory at the end.
+bool MakeDirectories(const char* p);
+// Makes sure the folder holding `p` exists; always true.
+bool VerifySubFolderExists(const char* p);
+// Sets access and modification time to `t`; logs a failure; returns 0.
+int SetFileModifyDate(const char* p, unsigned t);

@@ -1,0 +1,59 @@
+#include "support/TestHome.h"
+
+#include <ftw.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "agent/Globals.h"
+#include "agent/Lifecycle.h"
+
+std::string MakeTempDir() {
+    char tmpl[] = "/tmp/zeltest.XXXXXX";
+    char* made = mkdtemp(tmpl);
+    return made ? std::string(made) : std::string();
+}
+
+static int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+
+void RemoveTree(const std::string& path) {
+    if (path.size() > 5 && path.compare(0, 5, "/tmp/") == 0) nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& content, int mode) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    chmod(path.c_str(), mode);
+}
+
+TestHome::TestHome(bool daemon) {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof(cwd))) old_cwd_ = cwd;
+    dir_ = MakeTempDir();
+    std::string program = dir_ + "/zelagent";
+    WriteWholeFile(program, "#!/bin/sh\n", 0755);
+    std::string option = "--test";
+    char* argv[3] = {const_cast<char*>(program.c_str()), const_cast<char*>(option.c_str()), nullptr};
+    InitVariables(daemon ? 1 : 2, argv);
+}
+
+TestHome::~TestHome() {
+    DestroyVariables();
+    if (!old_cwd_.empty() && chdir(old_cwd_.c_str()) != 0) {
+    }
+    RemoveTree(dir_);
+}
+
+std::string TestHome::path(const std::string& relative) const { return dir_ + "/" + relative; }

@@ -1,0 +1,31 @@
+// A throw-away agent home for one test: a temporary folder holding the
+// process globals' layout. The globals are built on construction and torn
+// down (files removed, working directory restored) on destruction.
+#pragma once
+
+#include <string>
+
+class TestHome {
+public:
+    // `daemon` builds the globals as the daemon would (argc 1); otherwise as
+    // a command-line run, which logs under conf/cli_logs/.
+    explicit TestHome(bool daemon = false);
+    ~TestHome();
+    TestHome(const TestHome&) = delete;
+    TestHome& operator=(const TestHome&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    // dir() + "/" + relative
+    std::string path(const std::string& relative) const;
+
+private:
+    std::string dir_;
+    std::string old_cwd_;
+};
+
+// Small file helpers for tests.
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& content, int mode = 0644);
+// Makes a fresh temporary folder; RemoveTree deletes it recursively.
+std::string MakeTempDir();
+void RemoveTree(const std::string& path);
