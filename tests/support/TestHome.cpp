@@ -32,6 +32,9 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 void WriteWholeFile(const std::string& path, const std::string& content, int mode) {
+    // Parent folders are created as needed.
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0755);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     out.close();

@@ -1,0 +1,226 @@
+// Start-up and shutdown of the real executable and of the in-process globals.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "agent/Globals.h"
+#include "agent/Lifecycle.h"
+#include "records/Config.h"
+#include "support/Process.h"
+#include "support/TestHome.h"
+
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// A daemon started in its own home; stopped with SIGTERM, bounded.
+class DaemonRun {
+public:
+    DaemonRun(const std::string& program, const std::string& home) : home_(home) {
+        pid_ = StartProgram({program}, home + "/console");
+    }
+    ~DaemonRun() { Stop(); }
+    bool Started() { return WaitForText(home_ + "/conf/logs/messages", "Open for input?", 20); }
+    int Stop() {
+        if (pid_ <= 0) return status_;
+        kill(pid_, SIGTERM);
+        status_ = WaitProgram(pid_, 20);
+        pid_ = -1;
+        return status_;
+    }
+
+private:
+    std::string home_;
+    pid_t pid_;
+    int status_ = -1;
+};
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = MakeTempDir();
+        program_ = InstallAgent(dir_);
+    }
+    void TearDown() override { RemoveTree(dir_); }
+    std::string dir_;
+    std::string program_;
+};
+
+TEST_F(StartupTest, FirstDaemonStartWritesDefaultsPidAndStopsOnSigterm) {
+    DaemonRun daemon(program_, dir_);
+    ASSERT_TRUE(daemon.Started()) << ReadWholeFile(dir_ + "/console");
+    std::string config = ReadWholeFile(dir_ + "/conf/config");
+    EXPECT_EQ(0u, config.find("type=client\nname=anonymous\nappname=Quillon\nserver=null null\n"));
+    std::string pid = ReadWholeFile(dir_ + "/conf/pid");
+    EXPECT_FALSE(pid.empty());
+    EXPECT_EQ(std::string::npos, pid.find('\n'));
+    EXPECT_EQ(0, daemon.Stop());
+
+    std::string console = ReadWholeFile(dir_ + "/console");
+    EXPECT_NE(std::string::npos, console.find("EVENT: Lancement du logiciel Client\n"));
+    EXPECT_NE(std::string::npos, console.find("MESSAGE: Version 12.2.2.2 for "));
+    EXPECT_NE(std::string::npos, console.find("EVENT: Arret du logiciel\n"));
+    EXPECT_NE(std::string::npos, ReadWholeFile(dir_ + "/conf/logs/events.txt").find("(SYSTEM) Arret du logiciel"));
+}
+
+TEST_F(StartupTest, SecondStartRotatesMessagesAndErrorsAndDropsDebug) {
+    {
+        DaemonRun first(program_, dir_);
+        ASSERT_TRUE(first.Started());
+    }
+    WriteWholeFile(dir_ + "/conf/logs/errors", "old errors\n");
+    WriteWholeFile(dir_ + "/conf/logs/debug", "old debug\n");
+    std::string first_messages = ReadWholeFile(dir_ + "/conf/logs/messages");
+    DaemonRun second(program_, dir_);
+    ASSERT_TRUE(WaitForFile(dir_ + "/conf/logs/messages.old", 20));
+    ASSERT_TRUE(second.Started());
+    EXPECT_EQ(first_messages, ReadWholeFile(dir_ + "/conf/logs/messages.old"));
+    EXPECT_EQ("old errors\n", ReadWholeFile(dir_ + "/conf/logs/errors.old"));
+    EXPECT_FALSE(Exists(dir_ + "/conf/logs/debug"));
+    EXPECT_EQ(std::string::npos, ReadWholeFile(dir_ + "/conf/logs/messages").find("old"));
+}
+
+TEST_F(StartupTest, VersionPrintsOnlyTheVersionAndCommandLineNeverTouchesDaemonLogs) {
+    std::string out;
+    EXPECT_EQ(0, RunProgram({program_, "--version"}, &out));
+    EXPECT_EQ("12.2.2.2\n", out);
+    EXPECT_EQ(0, RunProgram({program_, "--options"}, &out));
+    EXPECT_TRUE(Exists(dir_ + "/conf/cli_logs/messages"));
+    EXPECT_FALSE(Exists(dir_ + "/conf/logs/messages"));
+    EXPECT_FALSE(Exists(dir_ + "/conf/pid"));
+    EXPECT_FALSE(Exists(dir_ + "/conf/config"));  // only a daemon writes the defaults
+}
+
+TEST_F(StartupTest, UnknownOrUpperCaseOptionPrintsHelp) {
+    std::string out;
+    EXPECT_EQ(0, RunProgram({program_, "--VERSION"}, &out));
+    EXPECT_EQ(
+        "Usage: zelagent [OPTIONS]\n"
+        "  -v,  --version          \t\tDisplays the version number\n"
+        "  -s,  --save <BACKUP SET>\t\tSaves the clients Files\n"
+        "  -h,  --help             \t\tDisplays this help\n"
+        "       --options            \t\tPrints Compile Options\n",
+        out);
+}
+
+TEST_F(StartupTest, StartedThroughSymbolicLinkLivesBesideTheTarget) {
+    std::string links = dir_ + "/links";
+    mkdir(links.c_str(), 0755);
+    ASSERT_EQ(0, symlink(program_.c_str(), (links + "/agent").c_str()));
+    std::string out;
+    EXPECT_EQ(0, RunProgram({links + "/agent", "--options"}, &out));
+    EXPECT_TRUE(Exists(dir_ + "/conf/cli_logs/messages"));
+    EXPECT_FALSE(Exists(links + "/conf"));
+}
+
+// The in-process globals: pid-file rules and the stop follow-ups.
+class GlobalsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = MakeTempDir();
+        program_ = dir_ + "/zelagent";
+        WriteWholeFile(program_, "#!/bin/sh\necho \"restarted $*\" > \"$(dirname \"$0\")/marker\"\n", 0755);
+        char cwd[4096];
+        if (getcwd(cwd, sizeof(cwd))) cwd_ = cwd;
+    }
+    void TearDown() override {
+        if (res) DestroyVariables();
+        if (chdir(cwd_.c_str()) != 0) {
+        }
+        RemoveTree(dir_);
+    }
+    void Init(std::vector<std::string> args) {
+        args_ = args;
+        args_.insert(args_.begin(), program_);
+        argv_.clear();
+        for (auto& a : args_) argv_.push_back(const_cast<char*>(a.c_str()));
+        argv_.push_back(nullptr);
+        InitVariables((int)args_.size(), argv_.data());
+    }
+    std::string dir_, program_, cwd_;
+    std::vector<std::string> args_;
+    std::vector<char*> argv_;
+};
+
+TEST_F(GlobalsTest, ListenOptionWritesPidOnlyForTheConfiguredPort) {
+    mkdir((dir_ + "/conf").c_str(), 0755);
+    WriteWholeFile(dir_ + "/conf/config", "local_port=7000\n");
+    Init({"-l", "7001"});
+    EXPECT_FALSE(Exists(dir_ + "/conf/pid"));
+    DestroyVariables();
+    Init({"-l", "7000"});
+    EXPECT_TRUE(Exists(dir_ + "/conf/pid"));
+}
+
+TEST_F(GlobalsTest, CommandLinePathsGoToCliLogsExceptStats) {
+    Init({"--anything"});
+    EXPECT_EQ(dir_ + "/conf/cli_logs/messages", res->messages_file);
+    EXPECT_EQ(dir_ + "/conf/cli_logs/threads", res->threads_file);
+    EXPECT_EQ(dir_ + "/conf/logs/", res->logs_dir);
+    DestroyVariables();
+    Init({"--stats"});
+    EXPECT_EQ(dir_ + "/conf/logs/messages", res->messages_file);
+    EXPECT_EQ(dir_ + "/conf/threads", res->threads_file);
+    EXPECT_EQ(dir_ + "/qln_update.exe", res->update_program);
+    EXPECT_EQ(dir_ + "/restaure/", res->restore_dir);
+}
+
+TEST_F(GlobalsTest, StopFlagTwoRestartsTheProgramInTheBackground) {
+    Init({"--x"});
+    set_kill(2);
+    KillApplication();
+    EXPECT_EQ(nullptr, res);
+    EXPECT_TRUE(WaitForText(dir_ + "/marker", "restarted \n", 10));
+}
+
+TEST_F(GlobalsTest, StopFlagThreeStartsTheUpdateProgramWithBothPaths) {
+    WriteWholeFile(dir_ + "/qln_update.exe", "#!/bin/sh\necho \"update $*\" > \"$(dirname \"$0\")/marker\"\n", 0755);
+    Init({"--x"});
+    set_kill(3);
+    KillApplication();
+    EXPECT_TRUE(WaitForText(dir_ + "/marker", "update --update " + program_ + " " + dir_ + "/qln_update.exe\n", 10));
+}
+
+TEST_F(GlobalsTest, StopFlagOneStartsNothing) {
+    Init({"--x"});
+    set_kill(1);
+    char command[1300];
+    FollowUpCommand(get_kill(), command, sizeof(command));
+    EXPECT_STREQ("", command);
+}
+
+TEST(RunFlagsTest, ThinkingCountsNestedSectionsAndNeverGoesNegative) {
+    TestHome home;
+    set_thinking(false);
+    EXPECT_FALSE(get_thinking());
+    set_thinking(true);
+    set_thinking(true);
+    set_thinking(false);
+    EXPECT_TRUE(get_thinking());
+    set_thinking(false);
+    EXPECT_FALSE(get_thinking());
+    EXPECT_EQ(0, res->thinking);
+}
+
+TEST(RunFlagsTest, KillReadsAsStopWithoutGlobals) { EXPECT_EQ(1, get_kill()); }
+
+TEST(VersionTest, ComparesPartByPartInOrder) {
+    Version v(12, 2, 2, 2);
+    EXPECT_TRUE(v.IsGreater("12.2.1.9"));
+    EXPECT_FALSE(v.IsGreater("12.2.2.2"));
+    EXPECT_FALSE(v.IsGreater("12.3"));
+    EXPECT_TRUE(v.IsEqual("12.2.2.2"));
+    EXPECT_FALSE(v.IsEqual("12.2.2"));
+    Version partial("13.1");
+    char text[48];
+    partial.GetVersion(text);
+    EXPECT_STREQ("13.1.0.0", text);
+    EXPECT_TRUE(Version::NewVersion(&partial, &v));
+    EXPECT_FALSE(Version::NewVersion(&v, &partial));
+}
+
+}  // namespace

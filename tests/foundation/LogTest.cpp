@@ -1,0 +1,125 @@
+// Log line formats, per-set logs, the progress line and rotation.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "agent/Globals.h"
+#include "foundation/Log.h"
+#include "support/TestHome.h"
+
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Captures what a call writes on standard output.
+template <typename F>
+std::string CaptureStdout(F body) {
+    fflush(stdout);
+    std::string dir = MakeTempDir();
+    std::string file = dir + "/out";
+    int saved = dup(1);
+    FILE* f = fopen(file.c_str(), "w");
+    dup2(fileno(f), 1);
+    body();
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    fclose(f);
+    std::string text = ReadWholeFile(file);
+    RemoveTree(dir);
+    return text;
+}
+
+TEST(LogTest, MessageAndErrorLinesCarryDateTimeAndThread) {
+    TestHome home;
+    std::string console = CaptureStdout([] {
+        PrintMessage("hello %i", 42);
+        PrintError("bad %s", "thing");
+    });
+    EXPECT_EQ("MESSAGE: hello 42\nERROR: bad thing\n", console);
+    std::regex line(R"(\d\d/\d\d/\d{4} @ \d\d:\d\d:\d\d \([0-9a-f]{6,}\): )");
+    std::string messages = ReadWholeFile(res->messages_file);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(messages, m, line)) << messages;
+    EXPECT_EQ(0, m.position(0));
+    EXPECT_EQ("hello 42\n", messages.substr(m.length(0)));
+    EXPECT_NE(std::string::npos, ReadWholeFile(res->errors_file).find("): bad thing\n"));
+}
+
+TEST(LogTest, EventLineCarriesCategoryWithoutSeconds) {
+    TestHome home;
+    CaptureStdout([] { PrintEvent("SYSTEM", "Lancement"); });
+    std::string events = ReadWholeFile(res->events_file);
+    EXPECT_TRUE(std::regex_match(events, std::regex(R"(\d\d/\d\d/\d{4} @ \d\d:\d\d : \(SYSTEM\) Lancement\n)")))
+        << events;
+}
+
+TEST(LogTest, PerSetLogGoesToOneFilePerDayInFoldersCreatedOnDemand) {
+    TestHome home;
+    PrintLog("set1", "T", "first");
+    PrintLog("set1", nullptr, "second");
+    struct tm* now = LocalTime(0);
+    char name[64];
+    snprintf(name, sizeof(name), "set1/%i.%i.%i", now->tm_mday, now->tm_mon + 1, now->tm_year + 1900);
+    delete now;
+    std::string text = ReadWholeFile(std::string(res->logs_dir) + name);
+    EXPECT_TRUE(std::regex_match(
+        text, std::regex(R"(\d\d/\d\d/\d{4} @ \d\d:\d\d : \(T\) first\n\d\d/\d\d/\d{4} @ \d\d:\d\d : second\n)")))
+        << text;
+}
+
+TEST(LogTest, ProgressLineIsExactlyNinetyColumns) {
+    std::string long_text(120, 'x');
+    EXPECT_EQ("\r" + std::string(90, 'x'), CaptureStdout([&] { PrintProgress("%s", long_text.c_str()); }));
+    EXPECT_EQ("\r0123456789" + std::string(80, ' '), CaptureStdout([] { PrintProgress("0123456789"); }));
+}
+
+TEST(LogTest, RotationKeepsOneOldCopyAndDropsDebug) {
+    TestHome home(true);
+    CaptureStdout([] {
+        PrintMessage("generation one");
+        PrintError("error one");
+    });
+    WriteWholeFile(res->debug_file, "debug");
+    ClearLogFiles();
+    EXPECT_NE(std::string::npos, ReadWholeFile(std::string(res->messages_file) + ".old").find("generation one"));
+    EXPECT_NE(std::string::npos, ReadWholeFile(std::string(res->errors_file) + ".old").find("error one"));
+    EXPECT_FALSE(Exists(res->debug_file));
+    EXPECT_FALSE(Exists(res->messages_file));
+
+    CaptureStdout([] { PrintMessage("generation two"); });
+    ClearLogFiles();
+    std::string old = ReadWholeFile(std::string(res->messages_file) + ".old");
+    EXPECT_NE(std::string::npos, old.find("generation two"));
+    EXPECT_EQ(std::string::npos, old.find("generation one"));
+    // Writers reopen the file after rotation.
+    CaptureStdout([] { PrintMessage("generation three"); });
+    EXPECT_NE(std::string::npos, ReadWholeFile(res->messages_file).find("generation three"));
+}
+
+TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModes) {
+    std::string dir = MakeTempDir();
+    FILE* f = GetFILE((dir + "/a/b/file").c_str(), "r", false);
+    EXPECT_EQ(nullptr, f);
+    EXPECT_FALSE(Exists(dir + "/a"));
+    f = GetFILE((dir + "/a/b/file").c_str(), "w", false);
+    ASSERT_NE(nullptr, f);
+    EXPECT_EQ(0, CloseFILE(f));
+    EXPECT_EQ(nullptr, f);
+    EXPECT_EQ(-1, CloseFILE(f));
+    EXPECT_TRUE(Exists(dir + "/a/b/file"));
+    RemoveTree(dir);
+}
+
+TEST(LogTest, WritersWithoutGlobalsOnlyUseTheConsole) {
+    ASSERT_EQ(nullptr, res);
+    EXPECT_EQ("MESSAGE: alone\n", CaptureStdout([] { PrintMessage("alone"); }));
+}
+
+}  // namespace

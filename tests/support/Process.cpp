@@ -1,0 +1,84 @@
+#include "support/Process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "support/TestHome.h"
+
+namespace {
+
+double Now() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+}  // namespace
+
+pid_t StartProgram(const std::vector<std::string>& argv, const std::string& output_file) {
+    fflush(stdout);
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    int fd = open(output_file.empty() ? "/dev/null" : output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        dup2(fd, 1);
+        dup2(fd, 2);
+        close(fd);
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+int WaitProgram(pid_t pid, double seconds) {
+    double deadline = Now() + seconds;
+    int status = 0;
+    while (Now() < deadline) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+int RunProgram(const std::vector<std::string>& argv, std::string* output, double seconds) {
+    std::string dir = MakeTempDir();
+    std::string file = dir + "/output";
+    int status = WaitProgram(StartProgram(argv, file), seconds);
+    if (output) *output = ReadWholeFile(file);
+    RemoveTree(dir);
+    return status;
+}
+
+bool WaitForFile(const std::string& path, double seconds) {
+    double deadline = Now() + seconds;
+    struct stat st;
+    while (Now() < deadline) {
+        if (lstat(path.c_str(), &st) == 0) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+bool WaitForText(const std::string& path, const std::string& text, double seconds) {
+    double deadline = Now() + seconds;
+    while (Now() < deadline) {
+        if (ReadWholeFile(path).find(text) != std::string::npos) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+std::string InstallAgent(const std::string& dir) {
+    std::string target = dir + "/zelagent";
+    WriteWholeFile(target, ReadWholeFile(ZELAGENT_BINARY), 0755);
+    return target;
+}
