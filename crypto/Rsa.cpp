@@ -1,0 +1,307 @@
+#include "crypto/Rsa.h"
+
+#include <pthread.h>
+#include <string.h>
+#include <time.h>
+
+#include <deque>
+#include <map>
+#include <mutex>
+
+#include "agent/Globals.h"
+#include "foundation/Log.h"
+#include "foundation/Text.h"
+#include "foundation/Threads.h"
+
+int rsa_key_count = 0;
+
+namespace {
+
+// "mutex_rsa" for one exponentiation; nothing to hold before the process
+// globals exist (tools and benchmarks).
+class RsaLock {
+public:
+    RsaLock() : held_(mutex != nullptr) {
+        if (held_) mutex_lock(mutex->mutex_rsa, "RSACrypt");
+    }
+    ~RsaLock() {
+        if (held_) mutex_unlock(mutex->mutex_rsa, "RSACrypt");
+    }
+
+private:
+    bool held_;
+};
+
+std::string ToHex(const mpz_t value) {
+    // Base 16 is a power of two, so the size is exact (plus a sign).
+    std::string text(mpz_sizeinbase(value, 16) + 2, '\0');
+    mpz_get_str(&text[0], 16, value);
+    text.resize(strlen(text.c_str()));
+    return text;
+}
+
+bool CopyHex(const mpz_t value, char* out, size_t size) {
+    if (!out || size == 0) return false;
+    std::string text = ToHex(value);
+    if (text.size() + 1 > size) {
+        out[0] = 0;
+        return false;
+    }
+    memcpy(out, text.c_str(), text.size() + 1);
+    return true;
+}
+
+bool ParseHex(mpz_t out, const char* text) {
+    if (!IsHexText(text)) return false;
+    return mpz_set_str(out, text, 16) == 0;
+}
+
+// Draws `bits`-bit integers until one is a probable prime.
+void DrawPrime(mpz_t out, gmp_randstate_t state, unsigned long bits, bool exactSize) {
+    do {
+        mpz_urandomb(out, state, bits);
+    } while ((exactSize && mpz_sizeinbase(out, 2) != bits) || mpz_probab_prime_p(out, 10) == 0);
+}
+
+// Draws 511-bit exponents until one is coprime to `lambda` and invertible.
+void DrawExponents(mpz_t e, mpz_t d, gmp_randstate_t state, const mpz_t lambda) {
+    mpz_t g;
+    mpz_init(g);
+    for (;;) {
+        mpz_urandomb(e, state, 511);
+        mpz_gcd(g, e, lambda);
+        if (mpz_cmp_ui(g, 1) == 0 && mpz_invert(d, e, lambda) != 0) break;
+    }
+    mpz_clear(g);
+}
+
+void Lambda(mpz_t lambda, const mpz_t p, const mpz_t q) {
+    mpz_t p1, q1;
+    mpz_inits(p1, q1, nullptr);
+    mpz_sub_ui(p1, p, 1);
+    mpz_sub_ui(q1, q, 1);
+    mpz_lcm(lambda, p1, q1);
+    mpz_clears(p1, q1, nullptr);
+}
+
+// Derived pairs by text. Names arrive from the network, so the cache is
+// bounded: the oldest entry goes first.
+struct DerivedPair {
+    std::string e, d, n;
+};
+const size_t kPairCacheLimit = 256;
+std::mutex pair_cache_lock;
+std::map<std::string, DerivedPair> pair_cache;
+std::deque<std::string> pair_cache_order;
+
+}  // namespace
+
+bool IsHexText(const char* text) {
+    if (!text || !*text) return false;
+    for (const char* c = text; *c; c++) {
+        bool digit = (*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f') || (*c >= 'A' && *c <= 'F');
+        if (!digit) return false;
+    }
+    return true;
+}
+
+RSAKey::RSAKey() {
+    mpz_init(exponent);
+    mpz_init(modulo);
+    rsa_key_count++;
+}
+
+RSAKey::~RSAKey() {
+    mpz_clear(exponent);
+    mpz_clear(modulo);
+    rsa_key_count--;
+}
+
+bool RSAKey::GetExponent(char* out, size_t size) const { return CopyHex(exponent, out, size); }
+bool RSAKey::GetModulo(char* out, size_t size) const { return CopyHex(modulo, out, size); }
+std::string RSAKey::ExponentText() const { return ToHex(exponent); }
+std::string RSAKey::ModuloText() const { return ToHex(modulo); }
+
+bool RSAKey::SetExponent(const char* text) {
+    mpz_t v;
+    mpz_init(v);
+    bool ok = ParseHex(v, text);
+    if (ok) mpz_set(exponent, v);
+    mpz_clear(v);
+    return ok;
+}
+
+bool RSAKey::SetModulo(const char* text) {
+    mpz_t v;
+    mpz_init(v);
+    bool ok = ParseHex(v, text);
+    if (ok) mpz_set(modulo, v);
+    mpz_clear(v);
+    return ok;
+}
+
+void RSAKey::SetExponent(const mpz_t value) { mpz_set(exponent, value); }
+void RSAKey::SetModulo(const mpz_t value) { mpz_set(modulo, value); }
+size_t RSAKey::GetExponentSize(int base) const { return mpz_sizeinbase(exponent, base); }
+size_t RSAKey::GetModuloSize(int base) const { return mpz_sizeinbase(modulo, base); }
+
+void RSAKey::PrintKey() const {
+    std::string e = ExponentText(), n = ModuloText();
+    PrintMessage("Key:\texponent (%i): %s\n\tmodulo (%i): %s", (int)e.size(), e.c_str(), (int)n.size(), n.c_str());
+}
+
+void GenerateKeyPair(RSAKey* publicKey, RSAKey* privateKey) {
+    gmp_randstate_t state;
+    gmp_randinit(state, GMP_RAND_ALG_DEFAULT, 128);
+    gmp_randseed_ui(state, (unsigned long)time(nullptr));
+    mpz_t p, q, n, lambda, e, d;
+    mpz_inits(p, q, n, lambda, e, d, nullptr);
+    mpz_urandomb(p, state, 512);
+    gmp_randseed(state, p);
+    for (;;) {
+        DrawPrime(p, state, 512, true);
+        gmp_randseed(state, p);
+        DrawPrime(q, state, 512, false);
+        mpz_mul(n, p, q);
+        size_t bits = mpz_sizeinbase(n, 2);
+        if (bits == 1024) break;
+        PrintMessage("GenerateKeyPair: Bad n, %u", (unsigned)bits);
+    }
+    PrintMessage("GenerateKeyPair: Good n");
+    Lambda(lambda, p, q);
+    DrawExponents(e, d, state, lambda);
+    if (publicKey) {
+        publicKey->SetExponent(e);
+        publicKey->SetModulo(n);
+    }
+    if (privateKey) {
+        privateKey->SetExponent(d);
+        privateKey->SetModulo(n);
+    }
+    mpz_clears(p, q, n, lambda, e, d, nullptr);
+    gmp_randclear(state);
+}
+
+void GeneratePasswordKeyUncached(RSAKey* first, RSAKey* second, const char* text) {
+    PrintDebug("GeneratePasswordKey(%s)", text ? text : "");
+    // The server derives the same pair from the same text: the generator,
+    // its size parameter, the seeds and the order of the draws are fixed.
+    gmp_randstate_t state;
+    gmp_randinit(state, GMP_RAND_ALG_DEFAULT, 128);
+    mpz_t p, q, n, lambda, e, d;
+    mpz_inits(p, q, n, lambda, e, d, nullptr);
+    gmp_randseed_ui(state, (unsigned long)CharToInt(text, true));
+    DrawPrime(p, state, 512, false);
+    gmp_randseed_ui(state, (unsigned long)CharToInt(text, false));
+    DrawPrime(q, state, 512, false);
+    mpz_mul(n, p, q);
+    Lambda(lambda, p, q);
+    DrawExponents(e, d, state, lambda);
+    if (first) {
+        first->SetExponent(e);
+        first->SetModulo(n);
+    }
+    if (second) {
+        second->SetExponent(d);
+        second->SetModulo(n);
+    }
+    mpz_clears(p, q, n, lambda, e, d, nullptr);
+    gmp_randclear(state);
+}
+
+void GeneratePasswordKey(RSAKey* first, RSAKey* second, const char* text) {
+    std::string key = text ? text : "";
+    DerivedPair pair;
+    bool found = false;
+    {
+        std::lock_guard<std::mutex> guard(pair_cache_lock);
+        auto it = pair_cache.find(key);
+        if (it != pair_cache.end()) {
+            pair = it->second;
+            found = true;
+        }
+    }
+    if (!found) {
+        RSAKey e, d;
+        GeneratePasswordKeyUncached(&e, &d, text);
+        pair.e = e.ExponentText();
+        pair.d = d.ExponentText();
+        pair.n = e.ModuloText();
+        std::lock_guard<std::mutex> guard(pair_cache_lock);
+        if (pair_cache.emplace(key, pair).second) {
+            pair_cache_order.push_back(key);
+            if (pair_cache_order.size() > kPairCacheLimit) {
+                pair_cache.erase(pair_cache_order.front());
+                pair_cache_order.pop_front();
+            }
+        }
+    } else {
+        PrintDebug("GeneratePasswordKey(%s)", key.c_str());
+    }
+    if (first) {
+        first->SetExponent(pair.e.c_str());
+        first->SetModulo(pair.n.c_str());
+    }
+    if (second) {
+        second->SetExponent(pair.d.c_str());
+        second->SetModulo(pair.n.c_str());
+    }
+}
+
+void ClearPasswordKeyCache() {
+    std::lock_guard<std::mutex> guard(pair_cache_lock);
+    pair_cache.clear();
+    pair_cache_order.clear();
+}
+
+namespace {
+
+// The exponentiation itself; the caller holds "mutex_rsa".
+bool CryptLocked(mpz_t result, const mpz_t message, RSAKey* key) {
+    // mpz_powm divides by the modulus and inverts for negative exponents:
+    // a key that was never loaded, or a hostile text, must not get there.
+    if (mpz_sgn(key->modulo) <= 0 || mpz_sgn(key->exponent) < 0 || mpz_sgn(message) < 0) return false;
+    if (mpz_cmp(message, key->modulo) > 0) return false;
+    mpz_powm(result, message, key->exponent, key->modulo);
+    return true;
+}
+
+}  // namespace
+
+bool RSACrypt(mpz_t result, const mpz_t message, RSAKey* key) {
+    if (!key) return false;
+    RsaLock lock;
+    PrintDebug("RSACrypt(mpz_t, mpz_t, RSAKey*)");
+    if (!CryptLocked(result, message, key)) {
+        PrintMessage("RSACrypt(mpz_t) Error: Message > key->modulo");
+        return false;
+    }
+    PrintMessage("RSACrypt success");
+    return true;
+}
+
+bool RSACrypt(char* text, size_t size, RSAKey* key) {
+    if (!text || !key) return false;
+    RsaLock lock;
+    PrintDebug("RSACrypt(char*, RSAKey*)");
+    mpz_t message, result;
+    mpz_inits(message, result, nullptr);
+    bool ok = ParseHex(message, text) && CryptLocked(result, message, key);
+    if (ok) {
+        // Only a result that fits replaces the text.
+        std::string out = ToHex(result);
+        if (out.size() + 1 <= size) {
+            memcpy(text, out.c_str(), out.size() + 1);
+        } else {
+            PrintError("RSACrypt(char*) Error: result of %u digits does not fit in %u bytes", (unsigned)out.size(),
+                       (unsigned)size);
+            ok = false;
+        }
+    }
+    if (ok)
+        PrintMessage("RSACrypt success");
+    else
+        PrintMessage("RSACrypt(char*) Error: Message > key->modulo");
+    mpz_clears(message, result, nullptr);
+    return ok;
+}
