@@ -3,7 +3,7 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <utime.h>
+#include <fcntl.h>
 
 #include "foundation/Log.h"
 
@@ -32,10 +32,14 @@ bool IsDir(const char* p) { return VerifyFolderExists(p); }
 bool MakeDirectories(const char* p) {
     if (!p || !*p) return false;
     char work[400];
+    // A cut copy would be created and found again forever: refuse instead.
+    if (strlen(p) >= sizeof(work)) return false;
     while (!IsDir(p)) {
         snprintf(work, sizeof(work), "%s", p);
         while (!IsDir(work)) {
             if (mkdir(work, 0755) == 0) break;
+            // Another thread may have made it between the test and mkdir.
+            if (errno == EEXIST && IsDir(work)) break;
             if (errno != ENOENT) return false;
             // A missing parent: create the path one component shorter first.
             size_t len = strlen(work);
@@ -61,9 +65,12 @@ bool VerifySubFolderExists(const char* p) {
 }
 
 int SetFileModifyDate(const char* p, unsigned t) {
-    struct utimbuf times;
-    times.actime = (time_t)t;
-    times.modtime = (time_t)t;
-    if (utime(p, &times) != 0) PrintError("utime(%s) failed : %s", p, strerror(errno));
+    // A symbolic link gets its own times: the entry it points to (possibly
+    // outside the restored tree) is never touched.
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = (time_t)t;
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    if (!p || utimensat(AT_FDCWD, p, times, AT_SYMLINK_NOFOLLOW) != 0)
+        PrintError("utime(%s) failed : %s", p ? p : "", strerror(errno));
     return 0;
 }

@@ -13,8 +13,11 @@ bool VerifyFileExists(const char* p);
 bool VerifyFolderExists(const char* p);
 bool IsDir(const char* p);
 // Creates `p` and its missing parents; true when `p` is a directory at the end.
+// Stops at the first failure other than a missing parent; a path of 400
+// characters or more is refused.
 bool MakeDirectories(const char* p);
 // Makes sure the folder holding `p` exists; always true.
 bool VerifySubFolderExists(const char* p);
-// Sets access and modification time to `t`; logs a failure; returns 0.
+// Sets access and modification time to `t` (a symbolic link's own times,
+// never its target's); logs a failure; returns 0.
 int SetFileModifyDate(const char* p, unsigned t);

@@ -45,7 +45,7 @@ Client::Client(const Client* other) : Client() {
 }
 
 Client::Client(char** row, int count) : Client() {
-    if (!row || count < 19) return;
+    if (!row || count < 18) return;
     CopyText(box_name, row[0]);
     CopyText(base_id, row[1]);
     CopyText(name, row[2]);

@@ -9,8 +9,9 @@ public:
     Client();
     // Copies every field but `transient`, which starts at 0.
     explicit Client(const Client* other);
-    // A server row of 18 to 21 texts (identification); missing optional
-    // slots stay 0. Rows shorter than 19 slots leave the defaults.
+    // A server row (identification). `row` always holds at least 19 slots
+    // (0-18); `count` tells whether slots 19 and 20 are present too. A count
+    // below 18 leaves the defaults.
     Client(char** row, int count);
     ~Client();
 

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "foundation/Log.h"
+#include "foundation/Paths.h"
+#include "support/TestHome.h"
+
+namespace {
+
+class PathsTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir_ = MakeTempDir(); }
+    void TearDown() override { RemoveTree(dir_); }
+    std::string At(const std::string& relative) const { return dir_ + "/" + relative; }
+    std::string dir_;
+};
+
+}  // namespace
+
+TEST(ConvertPathRoundTrip, BarsBecomeSlashesAndBack) {
+    char path[] = "|export|home|a b|x.txt";
+    ConvertPath(path);
+    EXPECT_STREQ(path, "/export/home/a b/x.txt");
+    ConvertPath2(path);
+    EXPECT_STREQ(path, "|export|home|a b|x.txt");
+    ConvertPath(nullptr);  // tolerated
+    ConvertPath2(nullptr);
+}
+
+TEST_F(PathsTest, ExistenceTestsNeverFollowSymbolicLinks) {
+    ASSERT_EQ(mkdir(At("d").c_str(), 0755), 0);
+    ASSERT_EQ(symlink(At("d").c_str(), At("link-to-dir").c_str()), 0);
+    ASSERT_EQ(symlink(At("nowhere").c_str(), At("dangling").c_str()), 0);
+    WriteWholeFile(At("f"), "x");
+    struct Case {
+        const char* name;
+        bool exists, folder;
+    };
+    const Case cases[] = {
+        {"d", true, true}, {"f", true, false}, {"dangling", true, false}, {"link-to-dir", true, false},
+        {"missing", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VerifyFileExists(At(c.name).c_str()), c.exists) << c.name;
+        EXPECT_EQ(VerifyFolderExists(At(c.name).c_str()), c.folder) << c.name;
+        EXPECT_EQ(IsDir(At(c.name).c_str()), c.folder) << c.name;
+    }
+}
+
+TEST_F(PathsTest, MakeDirectoriesCreatesParentsAndStopsAtRealFailures) {
+    EXPECT_TRUE(MakeDirectories(dir_.c_str()));
+    EXPECT_TRUE(MakeDirectories(At("a/b/c/d").c_str()));
+    EXPECT_TRUE(IsDir(At("a/b/c/d").c_str()));
+    WriteWholeFile(At("plain"), "x");
+    EXPECT_FALSE(MakeDirectories(At("plain/sub").c_str()));
+    EXPECT_FALSE(MakeDirectories(At("plain").c_str()));
+    EXPECT_FALSE(MakeDirectories(""));
+}
+
+TEST_F(PathsTest, OverlongPathIsRefusedInsteadOfLoopingForever) {
+    std::string deep = dir_;
+    while (deep.size() < 450) deep += "/abcdefghij";
+    EXPECT_FALSE(MakeDirectories(deep.c_str()));
+}
+
+TEST_F(PathsTest, SubFolderOfAFileIsCreated) {
+    EXPECT_TRUE(VerifySubFolderExists(At("x/y/file.txt").c_str()));
+    EXPECT_TRUE(IsDir(At("x/y").c_str()));
+    EXPECT_FALSE(VerifyFileExists(At("x/y/file.txt").c_str()));
+}
+
+TEST_F(PathsTest, ModifyDateIsAppliedAndFailureStillReturnsZero) {
+    WriteWholeFile(At("f"), "x");
+    EXPECT_EQ(SetFileModifyDate(At("f").c_str(), 1000000000u), 0);
+    struct stat st;
+    ASSERT_EQ(stat(At("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000000);
+    EXPECT_EQ(st.st_atime, 1000000000);
+    EXPECT_EQ(SetFileModifyDate(At("missing").c_str(), 5u), 0);
+}
+
+TEST_F(PathsTest, ReadModeNeverCreatesFoldersAndCloseResetsTheStream) {
+    FILE* f = GetFILE(At("p/q/r").c_str(), "r", false);
+    EXPECT_EQ(f, nullptr);
+    EXPECT_FALSE(VerifyFileExists(At("p").c_str()));
+    EXPECT_EQ(CloseFILE(f), -1);
+    f = GetFILE(At("p/q/r").c_str(), "r", true);  // create asks for the folders
+    EXPECT_EQ(f, nullptr);
+    EXPECT_TRUE(IsDir(At("p/q").c_str()));
+    f = GetFILE(At("p/q/r").c_str(), "w", false);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(CloseFILE(f), 0);
+    EXPECT_EQ(f, nullptr);
+}
+
+TEST_F(PathsTest, ModifyDateOnASymbolicLinkNeverReachesItsTarget) {
+    WriteWholeFile(At("target"), "x");
+    ASSERT_EQ(SetFileModifyDate(At("target").c_str(), 2000000000u), 0);
+    ASSERT_EQ(symlink(At("target").c_str(), At("link").c_str()), 0);
+    EXPECT_EQ(SetFileModifyDate(At("link").c_str(), 1000000000u), 0);
+    struct stat st;
+    ASSERT_EQ(stat(At("target").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 2000000000);
+    ASSERT_EQ(lstat(At("link").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000000);
+}
