@@ -1,0 +1,61 @@
+#include "foundation/LockFiles.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "agent/Globals.h"
+#include "foundation/Execute.h"
+#include "foundation/ExternalPrograms.h"
+#include "foundation/Paths.h"
+
+bool CheckLock(const char* fmt, ...) {
+    if (!fmt || !res) return false;
+    char name[400];
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(name, sizeof(name), fmt, args);
+    va_end(args);
+    char path[400];
+    int n = snprintf(path, sizeof(path), "%s%s", res->lock_dir, name);
+    if (n < 0 || (size_t)n >= sizeof(path)) return false;
+    return VerifyFileExists(path);
+}
+
+namespace {
+
+bool ShellSafe(const char* s) {
+    for (; *s; s++) {
+        unsigned char c = (unsigned char)*s;
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     strchr("/._-+,:@%=", c) != nullptr || c >= 0x80;
+        if (!plain) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Touch(const char* path) {
+    if (!path) return true;
+    if (ShellSafe(path)) {
+        FormatExecute("%s %s", external_programs().touch.c_str(), path);
+        return true;
+    }
+    // Single quotes keep blanks, ';', '$' and the like away from the shell.
+    char quoted[410];
+    size_t j = 0;
+    quoted[j++] = '\'';
+    for (const char* p = path; *p && j + 6 < sizeof(quoted); p++) {
+        if (*p == '\'') {
+            memcpy(quoted + j, "'\\''", 4);
+            j += 4;
+        } else {
+            quoted[j++] = *p;
+        }
+    }
+    quoted[j++] = '\'';
+    quoted[j] = 0;
+    FormatExecute("%s %s", external_programs().touch.c_str(), quoted);
+    return true;
+}
