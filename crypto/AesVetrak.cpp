@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include "foundation/Log.h"
+#include "foundation/base.h"
 
 namespace {
 
@@ -199,21 +200,14 @@ int aes_set_key(aes_context* ctx, unsigned char* key, int bits) {
 void aes_encrypt(aes_context* ctx, unsigned char* block) { EncryptBlock(ctx, block); }
 void aes_decrypt(aes_context* ctx, unsigned char* block) { DecryptBlock(ctx, block); }
 
-int AesHexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 0;
-}
-
 aes_cipher_vetrak::aes_cipher_vetrak(const char* keyText) {
     unsigned char key[16];
     // A short text stops at its NUL instead of reading past it.
     bool ended = keyText == nullptr;
     for (int i = 0; i < 16; i++) {
         int hi = 0, lo = 0;
-        if (!ended && keyText[2 * i]) hi = AesHexDigit(keyText[2 * i]); else ended = true;
-        if (!ended && keyText[2 * i + 1]) lo = AesHexDigit(keyText[2 * i + 1]); else ended = true;
+        if (!ended && keyText[2 * i]) hi = gethex(keyText[2 * i]); else ended = true;
+        if (!ended && keyText[2 * i + 1]) lo = gethex(keyText[2 * i + 1]); else ended = true;
         key[i] = (unsigned char)(hi << 4 | lo);
     }
     aes_set_key(&ctx, key, 128);

@@ -45,6 +45,3 @@ public:
 // length is reported as an error when `verbose` is non-zero; a bad digit
 // gives false silently.
 bool IsValidAesKey(const char* key, int verbose);
-
-// Value of one hexadecimal digit ('0'-'9', 'a'-'f', 'A'-'F'); anything else 0.
-int AesHexDigit(char c);

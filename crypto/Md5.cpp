@@ -1,14 +1,12 @@
 #include "crypto/Md5.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 
-#include <string>
-
 #include "foundation/Log.h"
+#include "selection/FileOps.h"
 
 int md5_count = 0;
 
@@ -138,23 +136,6 @@ int HexValue(char c) {
     return -1;
 }
 
-// Regular files directly inside `dir`; 0 when it cannot be opened.
-int CountPartFiles(const char* dir) {
-    DIR* d = opendir(dir);
-    if (!d) {
-        PrintError("Can't opendir(%s): %s", dir, strerror(errno));
-        return 0;
-    }
-    int count = 0;
-    while (dirent* e = readdir(d)) {
-        std::string full = std::string(dir) + "/" + e->d_name;
-        struct stat st;
-        if (lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) count++;
-    }
-    closedir(d);
-    return count;
-}
-
 }  // namespace
 
 void md5_init(md5_t* st) {
@@ -268,7 +249,7 @@ void MD5::GetHash(char* out) {
 int MD5::HashFile(const char* path) {
     struct stat st;
     if (path && stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
-        int parts = CountPartFiles(path);
+        int parts = GetFileCount(path, 0);
         for (int i = 0; i < parts; i++) {
             char part[420];
             snprintf(part, sizeof(part), "%s%c%03i", path, '/', i);
