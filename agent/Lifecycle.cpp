@@ -90,7 +90,7 @@ int MainFunction() {
         StartThread(ListenToPort, nullptr);
         ClientScheduler(nullptr);
     } catch (SocketError& e) {
-        mutex_unlock(mutex->mutex_exception, "MainFunction");
+        ReleaseSocketError();
         PrintMessage("MainFunction: Socket Error not caught...pas bien: %s", e.message);
     }
     if (thread_manager) thread_manager->ResetState(0x1);
