@@ -31,6 +31,9 @@ IncludeNode::IncludeNode(char* line) : IncludeNode() {
     char* save = nullptr;
     char* keyword = strtok_b(line, " \t", &save);
     char* type = keyword ? strtok_b(nullptr, " \t", &save) : nullptr;
+    // Blanks between the type and the opening quote are not part of the name.
+    if (type && save)
+        while (*save == ' ' || *save == '\t') save++;
     char* name = type ? strtok_b(nullptr, "\"", &save) : nullptr;
     if (!keyword || !type || !name) {
         error = 1;
