@@ -1,0 +1,169 @@
+// Browsing listings and the file-system helpers.
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "selection/Browse.h"
+#include "selection/FileOps.h"
+#include "support/TestHome.h"
+
+namespace {
+
+std::string Take(char* text) {
+    std::string s = text ? text : "(null)";
+    delete[] text;
+    return s;
+}
+
+std::vector<char> Bars(std::string local) {
+    std::replace(local.begin(), local.end(), '/', '|');
+    return std::vector<char>(local.c_str(), local.c_str() + local.size() + 1);
+}
+
+class BrowseTest : public ::testing::Test {
+protected:
+    TestHome home;
+    std::string tmp = MakeTempDir();
+    void TearDown() override { RemoveTree(tmp); }
+    unsigned MTime(const std::string& p) {
+        struct stat st;
+        lstat(p.c_str(), &st);
+        return (unsigned)st.st_mtime;
+    }
+    long long Size(const std::string& p) {
+        struct stat st;
+        lstat(p.c_str(), &st);
+        return (long long)st.st_size;
+    }
+};
+
+TEST_F(BrowseTest, ListingPutsDirectoriesFirstAndLeavesOutLinksAndPipes) {
+    mkdir((tmp + "/b").c_str(), 0755);
+    mkdir((tmp + "/C").c_str(), 0755);
+    WriteWholeFile(tmp + "/a.txt", "0123456789");
+    WriteWholeFile(tmp + "/B.txt", "");
+    symlink("a.txt", (tmp + "/link").c_str());
+    mkfifo((tmp + "/pipe").c_str(), 0644);
+    auto dir = Bars(tmp + "/");
+    std::string text = Take(ListDir(dir.data()));
+    char expected[2048];
+    snprintf(expected, sizeof(expected),
+             "4\ndir %lli %u \"b\"\ndir %lli %u \"C\"\nfile 10 %u \"a.txt\"\nfile 0 %u \"B.txt\"",
+             Size(tmp + "/b"), MTime(tmp + "/b"), Size(tmp + "/C"), MTime(tmp + "/C"), MTime(tmp + "/a.txt"),
+             MTime(tmp + "/B.txt"));
+    EXPECT_EQ(text, expected);
+    auto again = Bars(tmp);
+    EXPECT_EQ(Take(ListDirLite(again.data())), "b\nC\na.txt\nB.txt");
+}
+
+TEST_F(BrowseTest, ProcIsRefusedAndMissingDirectoryListsNothing) {
+    std::vector<FileSystemNode*> nodes;
+    char proc[] = "||proc|";
+    EXPECT_EQ(ListDir(proc, &nodes), -1);
+    auto missing = Bars(tmp + "/none");
+    EXPECT_EQ(ListDir(missing.data(), &nodes), 0);
+    EXPECT_TRUE(nodes.empty());
+    auto missing2 = Bars(tmp + "/none");
+    EXPECT_EQ(Take(ListDir(missing2.data())), "0");
+    EXPECT_EQ(Take(ListRoot()), "1\ndrive 0 0 \"|\"");
+}
+
+TEST(FileSystemNodeText, LongestEntryTextIsNotCutAndOrderIsStrict) {
+    FileSystemNode big("n", 3, 0, 4294967295u, 9223372036854775807LL);
+    std::string out;
+    big.Print(out);
+    EXPECT_EQ(out, "\nnet_drive 9223372036854775807 4294967295 \"n\"");
+    FileSystemNode object("a", 0, 0, 0, 0), file("b", 0, 1, 0, 0), dir("z", 1, 0, 0, 0), other("0", 0, 1, 0, 0);
+    other.other = 1;
+    // Never both a < b and b < a, whatever the flags (std::sort relies on it).
+    FileSystemNode* all[] = {&dir, &file, &object, &other};
+    for (FileSystemNode* a : all)
+        for (FileSystemNode* b : all) EXPECT_FALSE(*a < *b && *b < *a) << a->name << " " << b->name;
+    EXPECT_TRUE(dir < file);
+    EXPECT_TRUE(file < object);
+    EXPECT_FALSE(object < dir);
+    EXPECT_FALSE(other < file);
+    EXPECT_EQ(std::string(object.TypeWord()) + dir.TypeWord() + file.TypeWord(), "objectdirfile");
+}
+
+TEST(PathTrimming, TruncateKeepsTheSeparator) {
+    const char* cases[][2] = {{"/a/b/c/", "/a/b/"}, {"/a/b/c", "/a/b/"}, {"/a/b/", "/a/"}, {"/a", "/"}};
+    for (auto& c : cases) {
+        char buf[32];
+        snprintf(buf, sizeof(buf), "%s", c[0]);
+        EXPECT_TRUE(TruncateDir(buf));
+        EXPECT_STREQ(buf, c[1]);
+    }
+    char none[] = "abc";
+    EXPECT_FALSE(Truncate(none, '/'));
+    EXPECT_STREQ(none, "abc");
+}
+
+TEST_F(BrowseTest, RemovalNeverRunsTheNameNorFollowsLinks) {
+    // Run through a shell, this name would also create "pwned" in the
+    // working directory.
+    std::string victim = tmp + "/a b;touch pwned;x";
+    mkdir((tmp + "/outside").c_str(), 0755);
+    WriteWholeFile(tmp + "/outside/keep", "x");
+    ASSERT_EQ(MakeDir(victim.c_str()), 0);
+    mkdir((victim + "/sub").c_str(), 0755);
+    WriteWholeFile(victim + "/sub/f", "x");
+    symlink((tmp + "/outside").c_str(), (victim + "/link").c_str());
+    EXPECT_TRUE(Unlink(victim.c_str()));
+    struct stat st;
+    EXPECT_NE(lstat(victim.c_str(), &st), 0);
+    EXPECT_NE(lstat("pwned", &st), 0);
+    EXPECT_EQ(ReadWholeFile(tmp + "/outside/keep"), "x");
+    EXPECT_TRUE(RemoveDir((tmp + "/never-existed").c_str()));
+    EXPECT_FALSE(Unlink((tmp + "/never-existed").c_str()));
+}
+
+TEST_F(BrowseTest, CopyReportsFailuresAndNeverEmptiesItsSource) {
+    std::string big(100000, 'q');
+    WriteWholeFile(tmp + "/src", big);
+    EXPECT_TRUE(Copy((tmp + "/src").c_str(), (tmp + "/new/dst").c_str()));
+    EXPECT_EQ(ReadWholeFile(tmp + "/new/dst"), big);
+    EXPECT_TRUE(Copy((tmp + "/src").c_str(), (tmp + "/src").c_str()));
+    EXPECT_EQ(ReadWholeFile(tmp + "/src"), big);
+    EXPECT_FALSE(Copy((tmp + "/missing").c_str(), (tmp + "/x").c_str()));
+    EXPECT_FALSE(Copy((tmp + "/src").c_str(), tmp.c_str()));  // a directory cannot be written
+    if (access("/dev/full", W_OK) == 0) EXPECT_FALSE(Copy((tmp + "/src").c_str(), "/dev/full"));
+    EXPECT_TRUE(Move((tmp + "/new/dst").c_str(), (tmp + "/moved").c_str()));
+    EXPECT_FALSE(Move((tmp + "/new/dst").c_str(), (tmp + "/moved").c_str()));
+}
+
+TEST_F(BrowseTest, SizesCountsAndDatesDoNotFollowLinks) {
+    mkdir((tmp + "/d").c_str(), 0755);
+    mkdir((tmp + "/d/sub").c_str(), 0755);
+    WriteWholeFile(tmp + "/d/ten", "0123456789");
+    WriteWholeFile(tmp + "/d/sub/empty", "");
+    WriteWholeFile(tmp + "/d/empty", "");
+    WriteWholeFile(tmp + "/big", std::string(1 << 20, 'b'));
+    symlink((tmp + "/big").c_str(), (tmp + "/d/link").c_str());
+    symlink(tmp.c_str(), (tmp + "/d/loop").c_str());
+    long long size = GetDirSize((tmp + "/d").c_str());
+    EXPECT_GT(size, 10);
+    EXPECT_LT(size, 1 << 20);
+    EXPECT_EQ(GetFileSize((tmp + "/d").c_str()), size);
+    EXPECT_EQ(GetFileSize((tmp + "/d/ten").c_str()), 10);
+    EXPECT_EQ(GetFileSize((tmp + "/none").c_str()), -1);
+    EXPECT_EQ(GetDirSize((tmp + "/none").c_str()), 0);
+    EXPECT_EQ(GetFileCount((tmp + "/d").c_str(), 0), 2);
+    EXPECT_EQ(GetFileCount((tmp + "/d").c_str(), 1), 3);
+    EXPECT_EQ(GetFileCount((tmp + "/none").c_str(), 1), 0);
+    EXPECT_EQ(DeleteEmptyFiles((tmp + "/d").c_str()), 1);
+    EXPECT_EQ(ReadWholeFile(tmp + "/d/sub/empty"), "");
+    struct stat st;
+    EXPECT_EQ(lstat((tmp + "/d/sub/empty").c_str(), &st), 0);
+    EXPECT_EQ(GetFileDate((tmp + "/d/ten").c_str()), MTime(tmp + "/d/ten"));
+    EXPECT_EQ(GetFileDate((tmp + "/none").c_str()), 0u);
+    EXPECT_TRUE(IsFileLocked((tmp + "/none").c_str()));
+}
+
+}  // namespace
