@@ -1,0 +1,205 @@
+// Fast packets: record layout, the 4 MiB limits, keep-waiting records and
+// what a reader does with a packet that lies about its records.
+#include <string.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crypto/AesVetrak.h"
+#include "support/TestHome.h"
+#include "transport/Loopback.h"
+
+namespace {
+
+const int kMaxData = 4194304;
+
+class FastPacketTest : public ::testing::Test {
+protected:
+    TestHome home;
+};
+
+struct Record {
+    int type;
+    std::string data;
+    long long value;
+    int packet_size;  // the framed packet the record came in
+};
+
+// Reads `count` records on the server side of `pair` in a thread.
+std::thread ReadRecords(LoopbackPair& pair, int count, std::vector<Record>& out) {
+    return std::thread([&pair, count, &out] {
+        for (int i = 0; i < count; i++) {
+            char* data = nullptr;
+            int length = 0;
+            long long value = 0;
+            int type = pair.server->FastRead(data, length, value);
+            out.push_back({type, type >= 0 ? std::string(data, length) : std::string(), value,
+                           pair.server->fast_read_size});
+        }
+    });
+}
+
+// One framed packet carrying `payload` as it is.
+void SendPayload(Sock& s, const std::string& payload) {
+    s.acknowledge = 0;
+    s.Write(payload.data(), (unsigned)payload.size(), 0, 0);
+}
+
+std::string FastHeader(const char* text) {
+    std::string h = "HEADER10HEADER20HEADER30HEADER4";
+    h.push_back('\0');
+    memcpy(&h[0], text, strlen(text) + 1);
+    return h;
+}
+
+}  // namespace
+
+TEST_F(FastPacketTest, HeaderTextKeepsTheFillerVisibleAfterItsNul) {
+    Sock s(AF_INET, SOCK_STREAM, 0);
+    char data[] = "abc";
+    EXPECT_EQ(32 + 32 + 3, s.FastWrite(5, data, 3, 7));
+    const char* header = s.write_buffer + 32;
+    EXPECT_STREQ("5 3 7", header);
+    EXPECT_EQ(0, memcmp(header + 6, "HEADER10HEADER20HEADER30HEADER4" + 6, 26));
+    EXPECT_EQ(0, memcmp(header + 32, "abc", 3));
+    EXPECT_EQ(1, s.fast_count);
+}
+
+TEST_F(FastPacketTest, RecordsOfEveryKindArriveInOrderWithTheirValues) {
+    LoopbackPair pair;
+    std::vector<Record> got;
+    std::thread reader = ReadRecords(pair, 3, got);
+    char a[] = "first", b[] = "second";
+    pair.client->FastWrite(1, a, 5, 1234567890123LL);
+    pair.client->FastWrite(-2, nullptr, 77, -5);  // no data, length still written
+    pair.client->FastWrite(0, b, 6, 0);
+    EXPECT_GT(pair.client->FastSend(), 0);
+    reader.join();
+    ASSERT_EQ(3u, got.size());
+    EXPECT_EQ(1, got[0].type);
+    EXPECT_EQ("first", got[0].data);
+    EXPECT_EQ(1234567890123LL, got[0].value);
+    EXPECT_EQ(-2, got[1].type);
+    EXPECT_EQ(-5, got[1].value);
+    EXPECT_EQ("second", got[2].data);
+    EXPECT_EQ(0, pair.client->fast_write_fill);
+}
+
+TEST_F(FastPacketTest, SizeLimits) {
+    LoopbackPair pair(10);
+    std::string largest(kMaxData, 'L');
+    std::vector<Record> got;
+    std::thread reader = ReadRecords(pair, 2, got);
+
+    // An oversized record is refused and the open packet keeps its record.
+    char small[] = "small";
+    EXPECT_EQ(69, pair.client->FastWrite(1, small, 5, 0));
+    std::string oversized(kMaxData + 1, 'O');
+    EXPECT_EQ(-1, pair.client->FastWrite(1, &oversized[0], kMaxData + 1, 0));
+    EXPECT_EQ(69, pair.client->fast_write_fill);
+    EXPECT_EQ(69, pair.client->FastSend());
+
+    // The largest record fills an empty packet exactly.
+    EXPECT_EQ(4194368, pair.client->FastWrite(2, &largest[0], kMaxData, 0));
+    EXPECT_EQ(4194368, pair.client->FastSend());
+    reader.join();
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ("small", got[0].data);
+    EXPECT_EQ(2, got[1].type);
+    EXPECT_TRUE(got[1].data == largest);
+    EXPECT_EQ(4194336, got[1].packet_size);
+}
+
+TEST_F(FastPacketTest, RecordsBeyondTheLimitTogetherTravelInTwoPackets) {
+    LoopbackPair pair(10);
+    std::vector<Record> got;
+    std::thread reader = ReadRecords(pair, 2, got);
+    std::string three(3 << 20, '3'), two(2 << 20, '2');
+    pair.client->FastWrite(3, &three[0], (int)three.size(), 0);
+    pair.client->FastWrite(2, &two[0], (int)two.size(), 0);  // flushes the first
+    EXPECT_EQ(32 + 32 + (2 << 20), pair.client->fast_write_fill);
+    pair.client->FastSend();
+    reader.join();
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ(32 + (3 << 20), got[0].packet_size);
+    EXPECT_EQ(32 + (2 << 20), got[1].packet_size);
+    EXPECT_TRUE(got[0].data == three && got[1].data == two);
+}
+
+TEST_F(FastPacketTest, KeepWaitingGoesOutAtOnceAndTheReaderSkipsIt) {
+    LoopbackPair pair;
+    std::vector<Record> got;
+    std::thread reader = ReadRecords(pair, 1, got);
+    pair.client->FastWrite(-9, nullptr, 0, 0);
+    EXPECT_EQ(0, pair.client->fast_write_fill);  // already sent
+    char data[] = "after";
+    pair.client->FastWrite(4, data, 5, 9);
+    pair.client->FastSend();
+    reader.join();
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ(4, got[0].type);
+    EXPECT_EQ("after", got[0].data);
+}
+
+TEST_F(FastPacketTest, NothingQueuedSendsNothing) {
+    LoopbackPair pair;
+    EXPECT_EQ(0, pair.client->FastSend());
+    EXPECT_FALSE(pair.server->IsReadable(0, 100000, true));
+}
+
+TEST_F(FastPacketTest, PayloadStaysClearOnACipheredConnection) {
+    LoopbackPair pair;
+    const char* key = "00112233445566778899aabbccddeeff";
+    pair.client->aes = new aes_cipher_vetrak(key);
+    pair.client->acknowledge = 0;
+    char data[] = "visible data";
+    pair.client->FastWrite(1, data, 12, 0);
+    int sent = pair.client->FastSend();
+    ASSERT_EQ(32 + 32 + 12, sent);
+    ASSERT_EQ(sent, pair.server->Receive(sent));
+    std::string wire(pair.server->read_buffer, sent);
+    std::string header = wire.substr(0, 32);
+    aes_cipher_vetrak(key).decrypt(&header[0], 32);
+    EXPECT_STREQ("44 44 0 0 ", header.c_str());
+    EXPECT_EQ("1 12 0", std::string(wire.c_str() + 32));
+    EXPECT_EQ("visible data", wire.substr(64));
+}
+
+TEST_F(FastPacketTest, RecordsThatLieAboutThemselvesRaiseIncorrectHeader) {
+    std::string good = FastHeader("1 4 0") + "data";
+    const std::string payloads[] = {
+        FastHeader("1 1000 0") + "only a few bytes",  // data past the packet
+        FastHeader("1 -5 0"),                         // negative length
+        FastHeader("no numbers"),                     // unparsable
+        good + "1 2",                                 // header cut by the end
+    };
+    for (const std::string& payload : payloads) {
+        LoopbackPair pair;
+        SendPayload(*pair.client, payload);
+        pair.server->acknowledge = 0;
+        char* data;
+        int length;
+        long long value;
+        if (payload.compare(0, good.size(), good) == 0) {
+            EXPECT_EQ(1, pair.server->FastRead(data, length, value));
+        }
+        ExpectSocketError([&] { pair.server->FastRead(data, length, value); }, "Incorrect Header");
+    }
+}
+
+TEST_F(FastPacketTest, PaquetCheckAcceptsWholePacketsAndRejectsBrokenOnes) {
+    Sock s(AF_INET, SOCK_STREAM, 0);
+    std::string whole = FastHeader("1 4 0") + "data" + FastHeader("-2 0 0") + FastHeader("3 2 5") + "xy";
+    EXPECT_TRUE(s.FastPaquetIsOK(&whole[0], (int)whole.size()));
+    struct Case {
+        std::string packet;
+        const char* why;
+    } broken[] = {
+        {whole.substr(0, whole.size() - 1), "data cut"},
+        {whole + "12", "header cut"},
+        {FastHeader("1 -4 0"), "negative length"},
+        {FastHeader("junk"), "unparsable"},
+    };
+    for (Case& c : broken) EXPECT_FALSE(s.FastPaquetIsOK(&c.packet[0], (int)c.packet.size())) << c.why;
+}

@@ -1,0 +1,237 @@
+// Framed packets between two Socks over loopback: what travels on the wire,
+// acknowledgements, ciphers, and what a malformed peer gets.
+#include <string.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "crypto/AesVetrak.h"
+#include "support/TestHome.h"
+#include "transport/Loopback.h"
+
+namespace {
+
+const char* const kKey = "000102030405060708090a0b0c0d0e0f";
+
+class FramingTest : public ::testing::Test {
+protected:
+    TestHome home;
+};
+
+// Sends raw bytes, bypassing the framing.
+void RawSend(Sock& s, const std::string& bytes) {
+    s.SetWriteBuffer(bytes.data(), (int)bytes.size());
+    s.Send((int)bytes.size());
+}
+
+std::string Header(const char* text) {
+    std::string h(32, '\0');
+    memcpy(&h[0], text, strlen(text));
+    return h;
+}
+
+}  // namespace
+
+// ---- payloads arrive whole, in every mode ------------------------------
+
+TEST_F(FramingTest, PayloadsCrossIntactWithAndWithoutCipherAndAcknowledge) {
+    struct Mode {
+        bool cipher;
+        int acknowledge;
+        unsigned encrypt;
+    } modes[] = {{false, 1, 1}, {false, 0, 0}, {true, 1, 1}, {true, 1, 0}, {true, 0, 1}};
+    std::string big(1500000, '\0');
+    for (size_t i = 0; i < big.size(); i++) big[i] = (char)(i * 7 + 3);
+    for (const Mode& m : modes) {
+        SCOPED_TRACE(testing::Message() << "cipher " << m.cipher << " ack " << m.acknowledge << " enc " << m.encrypt);
+        LoopbackPair pair;
+        pair.client->acknowledge = pair.server->acknowledge = m.acknowledge;
+        if (m.cipher) {
+            pair.client->aes = new aes_cipher_vetrak(kKey);
+            pair.server->aes = new aes_cipher_vetrak(kKey);
+        }
+        std::string got_text, got_big;
+        unsigned got_length = 0;
+        std::thread reader([&] {
+            pair.server->Read();
+            got_text = pair.server->read_buffer;
+            got_length = pair.server->Read();
+            got_big.assign(pair.server->read_buffer, got_length);
+        });
+        EXPECT_EQ(20u, pair.client->Write("twenty bytes payload", 0, 0, m.encrypt));
+        EXPECT_EQ((unsigned)big.size(), pair.client->Write(big.data(), (unsigned)big.size(), 0, m.encrypt));
+        reader.join();
+        EXPECT_EQ("twenty bytes payload", got_text);
+        EXPECT_EQ(big.size(), got_length);
+        EXPECT_TRUE(got_big == big);
+    }
+}
+
+TEST_F(FramingTest, CipherEncryptsHeaderAndWholeBlocksButLeavesTheTailClear) {
+    LoopbackPair pair;
+    pair.client->acknowledge = 0;
+    pair.client->aes = new aes_cipher_vetrak(kKey);
+    const char* payload = "0123456789abcdefWXYZ";  // 20 bytes
+    pair.client->Write(payload, 20, 0, 1);
+    ASSERT_EQ(52, pair.server->Receive(52));
+    std::string wire(pair.server->read_buffer, 52);
+
+    aes_cipher_vetrak cipher(kKey);
+    std::string header = wire.substr(0, 32);
+    cipher.decrypt(&header[0], 32);
+    EXPECT_STREQ("20 20 0 1 ", header.c_str());
+    std::string first(payload, 16);
+    cipher.encrypt(&first[0], 16);
+    EXPECT_EQ(first, wire.substr(32, 16));
+    EXPECT_NE(std::string(payload, 16), wire.substr(32, 16));
+    EXPECT_EQ("WXYZ", wire.substr(48, 4));
+}
+
+TEST_F(FramingTest, EmptyTextSendsHeaderOnlyAndReaderDoesNotSwallowTheNextPacket) {
+    LoopbackPair pair;
+    pair.client->acknowledge = pair.server->acknowledge = 0;
+    pair.client->Write("", 0, 0, 1);
+    pair.client->Write("next", 0, 0, 1);
+    ASSERT_EQ(32, pair.server->Receive(32));
+    EXPECT_STREQ("0 0 0 1 ", pair.server->read_buffer);
+    EXPECT_EQ(4u, pair.server->Read());
+    EXPECT_STREQ("next", pair.server->read_buffer);
+
+    // And through Read itself.
+    pair.client->FormatWrite("%s", "");
+    pair.client->Write(42);
+    EXPECT_EQ(0u, pair.server->Read());
+    EXPECT_STREQ("", pair.server->read_buffer);
+    EXPECT_EQ(2u, pair.server->Read());
+    EXPECT_STREQ("42", pair.server->read_buffer);
+}
+
+TEST_F(FramingTest, ReaderAnswersWithFooterAndToleratesANonZeroThirdField) {
+    LoopbackPair pair;
+    RawSend(*pair.client, Header("5 5 7 0 ") + "hello");
+    EXPECT_EQ(5u, pair.server->Read());
+    EXPECT_STREQ("hello", pair.server->read_buffer);
+    ASSERT_EQ(32, pair.client->Receive(32));
+    EXPECT_EQ(Header("5 5 0 0 "), std::string(pair.client->read_buffer, 32));
+}
+
+TEST_F(FramingTest, VectorEchoCompareAndCloseHelpers) {
+    LoopbackPair pair;
+    pair.client->aes = new aes_cipher_vetrak(kKey);
+    pair.server->aes = new aes_cipher_vetrak(kKey);
+    bool compared = false;
+    std::string echoed;
+    std::thread peer([&] {
+        pair.server->ReadEcho();  // echoes "ab" + "cd"
+        echoed = pair.server->read_buffer;
+        compared = pair.server->ReadCompare("ping");
+        pair.server->Read();
+    });
+    char a[] = "ab", c[] = "cd";
+    std::vector<char*> parts = {a, nullptr, c};
+    EXPECT_EQ(4u, pair.client->WriteVector(&parts, 0, 1));
+    EXPECT_TRUE(pair.client->ReadCompare("abcd"));
+    pair.client->FormatWrite("pi%s", "ng");
+    pair.client->CloseConnection();
+    peer.join();
+    EXPECT_EQ("abcd", echoed);  // the read text survives the echo, in clear
+    EXPECT_TRUE(compared);
+    EXPECT_STREQ("close", pair.server->read_buffer);
+}
+
+TEST_F(FramingTest, FormatWriteCutsAt409Characters) {
+    LoopbackPair pair;
+    pair.client->acknowledge = pair.server->acknowledge = 0;
+    std::string longer(600, 'x');
+    EXPECT_EQ(409u, pair.client->FormatWrite("%s", longer.c_str()));
+    EXPECT_EQ(409u, pair.server->Read());
+}
+
+// ---- acknowledgement -----------------------------------------------------
+
+TEST_F(FramingTest, WriteWaitsForTheFooterAndTimesOutWithoutIt) {
+    LoopbackPair pair(1);
+    // The peer takes the packet but never answers.
+    ExpectSocketError([&] { pair.client->Write("hello", 0, 0, 1); }, "Connection timed out");
+    EXPECT_TRUE(pair.client->dead);
+    ExpectSocketError([&] { pair.client->Write("again", 0, 0, 1); }, "Dead Socket");
+    pair.client->CloseConnection();  // a dead socket sends nothing
+    ASSERT_EQ(37, pair.server->Receive(37));
+    EXPECT_FALSE(pair.server->IsReadable(0, 100000, true));
+}
+
+// ---- malformed peers -----------------------------------------------------
+
+TEST_F(FramingTest, MalformedHeadersRaiseIncorrectHeaderWithoutAllocatingFromThem) {
+    const char* headers[] = {
+        "hello world, no numbers here",  // not numeric
+        "1 2 3",                         // too few fields
+        "100000000 100000000 0 0 ",      // 100 MB announced
+        "4294967295 4294967295 0 0 ",    // largest unsigned
+        "50 10 0 0 ",                    // length past the payload
+    };
+    for (const char* h : headers) {
+        SCOPED_TRACE(h);
+        LoopbackPair pair;
+        RawSend(*pair.client, Header(h));
+        ExpectSocketError([&] { pair.server->Read(); }, "incorrect header");
+        EXPECT_LT(pair.server->read_buffer_size, 1 << 20);
+    }
+}
+
+TEST_F(FramingTest, PeerClosingMidPacketRaisesConnectionClosed) {
+    const std::string sends[] = {"12 12", Header("100 100 0 0 ") + "only ten b"};
+    for (const std::string& bytes : sends) {
+        LoopbackPair pair;
+        RawSend(*pair.client, bytes);
+        pair.client->Close();
+        ExpectSocketError([&] { pair.server->Read(); }, "Connection Closed");
+        EXPECT_TRUE(pair.server->dead);
+    }
+}
+
+TEST_F(FramingTest, SendToAClosedPeerThrowsInsteadOfKillingTheProcess) {
+    LoopbackPair pair;
+    pair.server->Close();
+    std::string big(4 << 20, 'z');
+    pair.client->acknowledge = 0;
+    bool thrown = false;
+    try {
+        for (int i = 0; i < 20; i++) pair.client->Write(big.data(), (unsigned)big.size(), 0, 0);
+    } catch (SocketError&) {
+        thrown = true;
+        ReleaseSocketError();
+    }
+    EXPECT_TRUE(thrown);
+    EXPECT_TRUE(pair.client->dead);
+}
+
+TEST_F(FramingTest, AnExceptionLockIsHeldUntilTheFinalCatcherReleasesIt) {
+    // A second thrower waits while the first failure is being handled.
+    LoopbackPair first(1), second(1);
+    RawSend(*first.client, Header("nonsense"));
+    RawSend(*second.client, Header("nonsense"));
+    std::atomic<bool> second_done(false);
+    try {
+        first.server->Read();
+    } catch (SocketError&) {
+        std::thread other([&] {
+            try {
+                second.server->Read();
+            } catch (SocketError&) {
+                second_done = true;
+                ReleaseSocketError();
+            }
+        });
+        usleep(200000);
+        EXPECT_FALSE(second_done);
+        ReleaseSocketError();
+        other.join();
+    }
+    EXPECT_TRUE(second_done);
+    ASSERT_TRUE(mutex);
+    EXPECT_EQ(0, pthread_mutex_trylock(&mutex->mutex_exception));
+    pthread_mutex_unlock(&mutex->mutex_exception);
+}

@@ -1,0 +1,60 @@
+// Two connected Socks over 127.0.0.1 for the transport tests, and the check
+// that a SocketError arrived with "mutex_exception" held.
+#pragma once
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/socket.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "agent/Globals.h"
+#include "transport/Sock.h"
+
+// A listener on 127.0.0.1 at a port chosen by the system, one client
+// connected to it and the accepted server side. Every wait is bounded by
+// `timeout` seconds.
+struct LoopbackPair {
+    explicit LoopbackPair(int timeout = 5) {
+        listener.reset(new Sock(AF_INET, SOCK_STREAM, 0));
+        EXPECT_FALSE(listener->failed);
+        EXPECT_TRUE(listener->Bind(0, "127.0.0.1"));
+        EXPECT_TRUE(listener->Listen());
+        EXPECT_NE(listener->port, 0);
+        client.reset(new Sock(AF_INET, SOCK_STREAM, 0));
+        EXPECT_TRUE(client->Connect("127.0.0.1", listener->port));
+        server.reset(listener->Accept());
+        EXPECT_TRUE(server != nullptr);
+        if (server) server->SetTimeout(timeout);
+        client->SetTimeout(timeout);
+        client->quiet = true;
+        if (server) server->quiet = true;
+    }
+    std::unique_ptr<Sock> listener, client, server;
+};
+
+// Runs `action`, which must throw a SocketError whose text is `expected`;
+// checks that the error came with "mutex_exception" held, then releases it
+// as a final catcher does and checks it is free again.
+inline void ExpectSocketError(const std::function<void()>& action, const std::string& expected) {
+    bool thrown = false;
+    try {
+        action();
+    } catch (SocketError& e) {
+        thrown = true;
+        EXPECT_EQ(expected, e.message);
+        EXPECT_EQ(1, e.code);
+        if (mutex) {
+            EXPECT_EQ(EBUSY, pthread_mutex_trylock(&mutex->mutex_exception)) << "thrown without the lock";
+        }
+        ReleaseSocketError();
+        if (mutex) {
+            EXPECT_EQ(0, pthread_mutex_trylock(&mutex->mutex_exception)) << "lock not released";
+            pthread_mutex_unlock(&mutex->mutex_exception);
+        }
+    }
+    EXPECT_TRUE(thrown) << "no SocketError, expected \"" << expected << "\"";
+}

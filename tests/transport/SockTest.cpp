@@ -1,0 +1,157 @@
+// The socket wrapper below the framing: creation, options, buffers,
+// connecting, waiting and the raw exchange.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "foundation/HostLookup.h"
+#include "records/Config.h"
+#include "support/TestHome.h"
+#include "transport/Loopback.h"
+
+namespace {
+
+class SockTest : public ::testing::Test {
+protected:
+    TestHome home;
+};
+
+}  // namespace
+
+TEST_F(SockTest, NewStreamSocketGetsTheAgentsOptionsAndCountsItself) {
+    int before = sock_count;
+    {
+        Sock s(AF_INET, SOCK_STREAM, 0);
+        EXPECT_FALSE(s.failed);
+        EXPECT_EQ(before + 1, sock_count);
+        EXPECT_TRUE(s.anonymous);
+        EXPECT_EQ(1, s.acknowledge);
+        EXPECT_EQ(4194304, s.max_receive);
+        EXPECT_STREQ("%i %i %lli", s.fast_header_format);
+        EXPECT_GE(s.GetRecvBuffer(), 1048575);  // the system may double it
+        EXPECT_GE(s.GetSendBuffer(), 1048575);
+        EXPECT_EQ(0, s.GetTcpNodelay());
+        EXPECT_EQ(0, s.GetKeepAlive());
+        EXPECT_TRUE(s.SetKeepAlive(true));
+        EXPECT_NE(0, s.GetKeepAlive());
+        EXPECT_EQ(3600, s.SetTimeout(7));  // the configuration's default
+        EXPECT_EQ(7, s.SetTimeout(8));
+    }
+    EXPECT_EQ(before, sock_count);
+}
+
+TEST_F(SockTest, AdoptingAnInvalidDescriptorFailsWithoutBreakingTheObject) {
+    int before = sock_count;
+    Sock* s = new Sock(AF_INET, SOCK_STREAM, 0, -1);
+    EXPECT_TRUE(s->failed);
+    delete s;
+    EXPECT_EQ(before, sock_count);
+}
+
+TEST_F(SockTest, SecondCloseDoesNotCloseADescriptorReusedElsewhere) {
+    Sock s(AF_INET, SOCK_STREAM, 0);
+    s.Close();
+    int other = open("/dev/null", O_RDONLY);  // likely takes the freed number
+    ASSERT_GE(other, 0);
+    s.Close();
+    EXPECT_NE(-1, fcntl(other, F_GETFD));
+    close(other);
+}
+
+TEST_F(SockTest, BuffersOnlyGrowAndStayTerminated) {
+    Sock s(AF_INET, SOCK_STREAM, 0);
+    s.SetReadBufferSize(100);
+    EXPECT_EQ(100, s.read_buffer_size);
+    s.SetReadBufferSize(10);
+    EXPECT_EQ(100, s.read_buffer_size);
+    s.SetWriteBuffer("abc", 3);
+    EXPECT_STREQ("abc", s.write_buffer);
+    s.SetReadBuffer("", 0);
+    EXPECT_STREQ("", s.read_buffer);
+}
+
+TEST_F(SockTest, ConnectionSetUp) {
+    LoopbackPair pair;
+    EXPECT_TRUE(pair.client->connected);
+    EXPECT_STREQ("127.0.0.1", pair.client->ip);
+    EXPECT_STREQ("127.0.0.1", pair.server->ip);
+    EXPECT_EQ(pair.listener->port, pair.client->port);
+
+    // Nonblocking connect to the same listener, and the light variant.
+    Sock second(AF_INET, SOCK_STREAM, 0);
+    EXPECT_TRUE(second.Connect("127.0.0.1", pair.listener->port, true, 2, 0));
+    EXPECT_EQ(0, fcntl(second.sock, F_GETFL) & O_NONBLOCK);
+    Sock third(AF_INET, SOCK_STREAM, 0);
+    EXPECT_TRUE(third.ConnectLite("localhost", pair.listener->port));
+    EXPECT_FALSE(third.connected);
+    std::unique_ptr<Sock> a(pair.listener->Accept(true));
+    std::unique_ptr<Sock> b(pair.listener->Accept());
+    EXPECT_TRUE(a && b);
+}
+
+TEST_F(SockTest, ConnectToAClosedPortFails) {
+    // A port that was just free and has no listener.
+    Sock probe(AF_INET, SOCK_STREAM, 0);
+    ASSERT_TRUE(probe.Bind(0, "127.0.0.1"));
+    int port = probe.port;
+    probe.Close();
+    Sock s(AF_INET, SOCK_STREAM, 0);
+    EXPECT_FALSE(s.Connect("127.0.0.1", port));
+    EXPECT_FALSE(s.connected);
+    Sock t(AF_INET, SOCK_STREAM, 0);
+    EXPECT_FALSE(t.Connect("127.0.0.1", port, true, 2, 0));
+}
+
+TEST_F(SockTest, HostLookupResolvesLoopbackNamesAndRefusesNoName) {
+    in_addr a;
+    ASSERT_EQ(0, GetHostByName("127.0.0.1", &a));
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), a.s_addr);
+    ASSERT_EQ(0, GetHostByName("localhost", &a));
+    EXPECT_EQ(127u, ntohl(a.s_addr) >> 24);
+    // No test ever asks a name server: only names the host resolves itself.
+    EXPECT_EQ(-1, GetHostByName(nullptr, &a));
+    Sock s(AF_INET, SOCK_STREAM, 0);
+    EXPECT_FALSE(s.Connect(nullptr, 1));
+}
+
+TEST_F(SockTest, IsConnectedOnlyForAnIdleSocket) {
+    LoopbackPair pair;
+    EXPECT_TRUE(pair.client->IsConnected(1, 0));
+    EXPECT_FALSE(pair.client->IsReadable(0, 0, true));
+    pair.server->Send("x");
+    EXPECT_TRUE(pair.client->IsReadable(1, 0, true));
+    EXPECT_FALSE(pair.client->IsConnected(1, 0));
+    pair.client->Flush();
+    EXPECT_TRUE(pair.client->IsConnected(1, 0));
+}
+
+TEST_F(SockTest, ReceiveAnyReturnsAfterTheFirstArrival) {
+    LoopbackPair pair;
+    EXPECT_EQ(3, pair.client->Send("abc"));
+    EXPECT_EQ(3, pair.server->Receive(0));
+    EXPECT_STREQ("abc", pair.server->read_buffer);
+    pair.client->Send("defgh");
+    EXPECT_EQ(5, pair.server->Receive(0));
+    EXPECT_STREQ("defgh", pair.server->read_buffer);
+}
+
+TEST_F(SockTest, ReceiveExactCollectsSplitSendsAndHonoursTheSendLimit) {
+    LoopbackPair pair;
+    config->max_send_size = 3;  // many small sends
+    pair.client->Send("0123456789");
+    config->max_send_size = 0;
+    EXPECT_EQ(10, pair.server->Receive(10));
+    EXPECT_STREQ("0123456789", pair.server->read_buffer);
+}
+
+TEST_F(SockTest, RawFailuresMarkTheSocketDead) {
+    LoopbackPair pair(1);
+    ExpectSocketError([&] { pair.server->Receive(4); }, "Connection timed out");
+    EXPECT_TRUE(pair.server->dead);
+    pair.client->Close();
+    LoopbackPair other;
+    other.client->Close();
+    ExpectSocketError([&] { other.server->Receive(0); }, "Connection Closed");
+}
