@@ -1,10 +1,67 @@
 #include "dialogue/Listener.h"
 
-#include "agent/Globals.h"
-#include "foundation/Threads.h"
+#include <sys/socket.h>
 
-// Until the dispatcher exists the listener only waits for the stop flag.
-void* ListenToPort(void*) {
-    while (!get_kill()) Wait(0.1);
+#include "agent/Globals.h"
+#include "agent/ThreadManager.h"
+#include "dialogue/Dispatcher.h"
+#include "foundation/Log.h"
+#include "foundation/Threads.h"
+#include "records/Config.h"
+#include "transport/Sock.h"
+
+Sock* listen_server = nullptr;
+
+namespace {
+
+void GiveUp(int port) {
+    PrintMessage("Impossible d'ecouter sur le port %i", port);
+    PrintMessage("%s Client Will now QUIT!", appname);
+    set_kill(1);
+}
+
+void Leave(Sock* sock) {
+    listen_server = nullptr;
+    delete sock;
+    if (thread_manager) thread_manager->RemoveThread();
+}
+
+}  // namespace
+
+void* ListenToPort(void* argument) {
+    PrintDebug("ListenToPort");
+    if (thread_manager) thread_manager->SetState(2);
+    int configured = config ? config->local_port : 6666;
+    int port = argument ? *static_cast<int*>(argument) : configured;
+    Sock* sock = new Sock(AF_INET, SOCK_STREAM, 0, 0, nullptr);
+    listen_server = sock;
+    int failures = 0;
+    while (!sock->Bind(port)) {
+        if (get_kill()) {
+            Leave(sock);
+            return nullptr;
+        }
+        if (++failures > 100) {
+            GiveUp(configured);
+            Leave(sock);
+            return nullptr;
+        }
+        Wait(0.5);
+    }
+    if (!sock->Listen()) {
+        GiveUp(configured);
+        Leave(sock);
+        return nullptr;
+    }
+    PrintMessage("Waiting for connection at port %i...", (int)sock->port);
+    while (!get_kill()) {
+        // A bounded wait keeps the stop flag noticed without a new client.
+        if (!sock->IsReadable(1, 0, true)) continue;
+        Sock* client = sock->Accept(false);
+        if (!client) continue;
+        PrintMessage("ACCEPTED");
+        if (!StartThread(ReceiveMessages, client)) delete client;
+    }
+    Leave(sock);
     return nullptr;
 }

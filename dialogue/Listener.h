@@ -1,4 +1,13 @@
-// The listener thread: accepts server connections on the local port.
+// The listener thread: accepts server connections on the local port and
+// serves each in a thread of its own.
 #pragma once
 
-void* ListenToPort(void* unused);
+class Sock;
+
+// The listening socket while the listener runs, else null.
+extern Sock* listen_server;
+
+// Thread body. `port` is null (the configured local port) or points to an
+// int. Returns when the stop flag is set; stops the agent (flag 1) when the
+// port cannot be bound for about 50 seconds.
+void* ListenToPort(void* port);

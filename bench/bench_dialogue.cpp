@@ -1,0 +1,141 @@
+// Single-file transfer and connection set-up over loopback, in one process:
+// the agent's listener serves a client that runs the server's side.
+// References measured in the same run: a raw TCP copy of the same bytes.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/Globals.h"
+#include "agent/Lifecycle.h"
+#include "dialogue/Listener.h"
+#include "dialogue/SingleFileTransfer.h"
+#include "foundation/Threads.h"
+#include "records/Config.h"
+#include "transport/Sock.h"
+
+namespace {
+
+double Now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, (sockaddr*)&a, sizeof(a));
+    socklen_t len = sizeof(a);
+    getsockname(fd, (sockaddr*)&a, &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// MB/s of a plain TCP stream of `bytes` over loopback.
+double RawCopy(size_t bytes) {
+    int port = FreePort();
+    int lfd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    int one = 1;
+    setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    bind(lfd, (sockaddr*)&a, sizeof(a));
+    listen(lfd, 1);
+    double start = Now();
+    std::thread reader([&] {
+        int fd = accept(lfd, nullptr, nullptr);
+        std::vector<char> buf(1 << 20);
+        size_t got = 0;
+        while (got < bytes) {
+            ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+            if (n <= 0) break;
+            got += n;
+        }
+        close(fd);
+    });
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    connect(fd, (sockaddr*)&a, sizeof(a));
+    std::vector<char> buf(1 << 20, 'x');
+    size_t sent = 0;
+    while (sent < bytes) {
+        ssize_t n = send(fd, buf.data(), std::min(buf.size(), bytes - sent), 0);
+        if (n <= 0) break;
+        sent += n;
+    }
+    reader.join();
+    close(fd);
+    close(lfd);
+    return bytes / (Now() - start) / 1e6;
+}
+
+}  // namespace
+
+int main() {
+    char tmpl[] = "/tmp/zelbench.XXXXXX";
+    std::string home = mkdtemp(tmpl);
+    std::string program = home + "/zelagent";
+    char* argv[] = {&program[0], const_cast<char*>("--bench"), nullptr};
+    InitVariables(2, argv);
+    snprintf(config->name, sizeof(config->name), "bench-agent");
+    int port = FreePort();
+    config->local_port = port;
+    StartThread(ListenToPort, nullptr);
+    Wait(0.5);
+
+    const size_t bytes = 256u << 20;
+    std::string source = home + "/source";
+    {
+        FILE* f = fopen(source.c_str(), "wb");
+        std::vector<char> block(1 << 20);
+        for (size_t i = 0; i < block.size(); i++) block[i] = (char)(i * 131);
+        for (size_t i = 0; i < bytes / block.size(); i++) fwrite(block.data(), 1, block.size(), f);
+        fclose(f);
+    }
+    double raw = RawCopy(bytes);
+    printf("raw loopback copy of %zu MiB: %.0f MB/s\n", bytes >> 20, raw);
+    for (int crypt : {0, 1}) {
+        config->crypt = crypt;
+        Sock sock(AF_INET, SOCK_STREAM, 0);
+        if (!sock.Connect("127.0.0.2", port) || !sock.Identify()) {
+            printf("could not connect\n");
+            return 1;
+        }
+        std::string target = home + "/target";
+        double start = Now();
+        sock.FormatWrite("get %s", target.c_str());
+        SendFile(&sock, source.c_str(), nullptr, nullptr);
+        sock.Write("echo done");
+        sock.Read();
+        double rate = bytes / (Now() - start) / 1e6;
+        printf("single-file get, crypt %i: %.0f MB/s (%.2f of raw)\n", crypt, rate, rate / raw);
+        sock.CloseConnection();
+    }
+    const int n = 40;
+    double start = Now();
+    for (int i = 0; i < n; i++) {
+        Sock sock(AF_INET, SOCK_STREAM, 0);
+        if (!sock.Connect("127.0.0.2", port) || !sock.Identify()) break;
+        sock.Write("echo x");
+        sock.Read();
+        sock.CloseConnection();
+    }
+    double per = (Now() - start) / n;
+    printf("connect + handshake + echo + close: %.1f per second (%.1f ms each)\n", 1 / per, per * 1000);
+    set_kill(1);
+    Wait(1.5);
+    std::string rm = "rm -rf " + home;
+    if (system(rm.c_str()) != 0) return 1;
+    return 0;
+}

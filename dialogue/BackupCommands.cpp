@@ -1,0 +1,100 @@
+// The backup and restore streams of the dispatcher: the catalogue of a
+// set's files, and many files in fast packets in both directions.
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/Globals.h"
+#include "dialogue/Dispatcher.h"
+#include "dialogue/FileStreams.h"
+#include "foundation/Log.h"
+#include "selection/CatalogueSink.h"
+#include "selection/IncludeNode.h"
+#include "selection/Walk.h"
+#include "transport/Sock.h"
+
+namespace {
+
+// Each block of catalogue lines travels as one framed packet.
+class SockCatalogueSink : public CatalogueSink {
+public:
+    explicit SockCatalogueSink(Sock* sock) : sock_(sock) {}
+    void SendBlock(std::vector<char*>& lines) override { sock_->WriteVector(&lines); }
+
+private:
+    Sock* sock_;
+};
+
+// The rule block: one rule per line; lines the parser refuses are dropped.
+std::vector<IncludeNode*> ParseRules(const char* block) {
+    std::vector<IncludeNode*> rules;
+    std::string text(block ? block : "");
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) {
+            IncludeNode* rule = new IncludeNode(&line[0]);
+            if (rule->error)
+                delete rule;
+            else
+                rules.push_back(rule);
+        }
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return rules;
+}
+
+}  // namespace
+
+namespace commands {
+
+void ListFilesToSave(Session& s, const char*, const char* rest) {
+    int number = atoi(rest);
+    s.sock->Write("LIST_OK");
+    s.sock->Read();
+    std::string block(s.sock->read_buffer);
+    PrintMessage("%s", block.c_str());
+    std::vector<IncludeNode*> rules = ParseRules(block.c_str());
+    SockCatalogueSink sink(s.sock);
+    try {
+        LocalListFilesToSave(&sink, &rules, number);
+    } catch (...) {
+        ClearRules(&rules);
+        throw;
+    }
+    s.sock->Write("LIST_DONE");
+    ClearRules(&rules);
+}
+
+void SendFast(Session& s, const char*, const char* rest) {
+    int number = atoi(rest);
+    s.sock->Write("SEND_OK");
+    s.sock->Read();
+    std::string list(s.sock->read_buffer);
+    MultiSendFiles(s.sock, &list[0], number);
+}
+
+void GetFast(Session& s, const char*, const char* rest) {
+    // "<mode word>[ <location>]"
+    const char* p = rest;
+    while (*p == ' ') p++;
+    const char* blank = strchr(p, ' ');
+    std::string mode = blank ? std::string(p, blank - p) : std::string(p);
+    bool relative = mode == "relative";
+    std::string location;
+    if (relative && blank) {
+        location = blank + 1;
+        if (!location.empty()) PrintMessage("Restauration a l'emplacement (%s)", location.c_str());
+    }
+    s.sock->Write("GET_OK");
+    s.sock->Read();
+    std::string list(s.sock->read_buffer);
+    if (!list.empty()) MultiGetFiles(s.sock, &list[0], relative ? 1 : 0, location.empty() ? nullptr : location.c_str());
+}
+
+}  // namespace commands

@@ -1,0 +1,569 @@
+#include "dialogue/FileStreams.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/Globals.h"
+#include "agent/ThreadManager.h"
+#include "crypto/Md5.h"
+#include "foundation/Log.h"
+#include "foundation/Paths.h"
+#include "foundation/TemporaryNames.h"
+#include "transport/Sock.h"
+
+namespace {
+
+const long long kRecordData = 4194304;  // one read buffer, one record
+
+std::string Local(const char* path) {
+    std::string p(path ? path : "");
+    ConvertPath(&p[0]);
+    return p;
+}
+
+void SetSending(const char* name, long long total) {
+    if (!thread_manager) return;
+    thread_manager->SetState(16);
+    thread_manager->SetFilename(name);
+    thread_manager->SetTotalFileSize(total);
+}
+
+// Splits `list` at line feeds, skipping empty lines.
+std::vector<std::string> Lines(const char* list) {
+    std::vector<std::string> out;
+    const char* p = list ? list : "";
+    while (*p) {
+        const char* end = strchr(p, '\n');
+        std::string line = end ? std::string(p, end - p) : std::string(p);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) out.push_back(line);
+        if (!end) break;
+        p = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+int MultiSendFile(Sock* sock, const char* path_in, const char* fallback_in) {
+    std::string path = Local(path_in);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        bool found = false;
+        if (fallback_in && strcmp(fallback_in, path_in) != 0) {
+            PrintMessage("MultiSendFile(%s): File does not exist", path.c_str());
+            std::string fallback = Local(fallback_in);
+            if (lstat(fallback.c_str(), &st) == 0) {
+                PrintMessage("MultiSendFile(%s): Original file found", fallback.c_str());
+                path = fallback;
+                found = true;
+            }
+        }
+        if (!found) {
+            sock->FastWrite(-2, nullptr, 0, 0);
+            return -7;
+        }
+    }
+    const bool link = S_ISLNK(st.st_mode);
+    // Only regular files and links carry content; a device or a pipe is sent
+    // as metadata alone (reading one could block or never end).
+    long long size = (S_ISREG(st.st_mode) || link) ? (long long)st.st_size : 0;
+    long long total = size + 32 + (link ? 14 : 0);
+    SetSending(fallback_in ? fallback_in : path.c_str(), total);
+
+    FILE* f = nullptr;
+    char* buffer = nullptr;
+    try {
+        char meta[40];
+        snprintf(meta, sizeof(meta), "M_UNIX%08x.%08x.%08x", (unsigned)st.st_uid, (unsigned)st.st_gid,
+                 (unsigned)st.st_mode);
+        sock->FastWrite(0, meta, 32, total);
+        long long sent = 32;
+        if (link) {
+            std::vector<char> target((size_t)size + 15 + 1);
+            ssize_t n = readlink(path.c_str(), target.data() + 14, (size_t)size + 1);
+            if (n < 0) n = 0;
+            if (n > size) n = size;  // the link changed under us: keep what was announced
+            char head[16];
+            snprintf(head, sizeof(head), "M_LINK%08x", (unsigned)n);
+            memcpy(target.data(), head, 14);
+            PrintDebug("SENDING LINK (%i): %s", (int)n, path.c_str());
+            sock->FastWrite(1, target.data(), (int)(14 + n), total);
+            sent = 32 + 14 + n;
+        } else if (sent < total) {
+            int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW);
+            f = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+            if (!f) {
+                if (fd >= 0) close(fd);
+                PrintMessage("MultiSendFile(%s): is read-protected (%s)", path.c_str(), strerror(errno));
+                sock->FastWrite(-1, nullptr, 0, 0);
+                if (thread_manager) thread_manager->ResetState(16);
+                return -5;
+            }
+            long long size_buffer = (total < kRecordData ? total : kRecordData) + 1;
+            buffer = (char*)malloc((size_t)size_buffer);
+            if (!buffer) {
+                PrintMessage("MultiSendFile: Could not allocate buffer (%i bytes + 1)", (int)size_buffer - 1);
+                ThrowSocketError("MultiSendFile: Memory allocation exception");
+            }
+            int record = 1;
+            for (;;) {
+                if (thread_manager) thread_manager->KeepGoing();
+                long long chunk = sent < total ? total - sent : 10240;
+                if (chunk > size_buffer - 1) chunk = size_buffer - 1;
+                size_t n = fread(buffer, 1, (size_t)chunk, f);
+                if (n == 0) break;
+                sock->FastWrite(record++, buffer, (int)n, total);
+                sent += n;
+                if (thread_manager) thread_manager->SetFileSize(sent);
+            }
+            fclose(f);
+            f = nullptr;
+            free(buffer);
+            buffer = nullptr;
+            if (sent > total)
+                PrintMessage("MultiSendFile(%s): File has grown by %lli bytes since i last met it (used to be %lli)",
+                             path.c_str(), sent - total, total);
+            else if (sent < total)
+                PrintMessage("MultiSendFile(%s): File has shrunk by %lli bytes since i last met it (used to be %lli)",
+                             path.c_str(), total - sent, total);
+        }
+        sock->FastWrite(-3, nullptr, 0, 0);
+    } catch (SocketError& e) {
+        PrintMessage("MultiSendFile(%s): Exception Caught: %s, rethrowing...", path.c_str(), e.message);
+        if (f) fclose(f);
+        free(buffer);
+        if (thread_manager) thread_manager->ResetState(16);
+        throw SocketError(e.message, e.code);
+    }
+    if (thread_manager) thread_manager->ResetState(16);
+    PrintDebug("~MultiSendFile(%s)", path.c_str());
+    return 0;
+}
+
+int MultiSendFiles(Sock* sock, char* list, int flag) {
+    int count = 0;
+    for (const std::string& name : Lines(list)) {
+        std::string object = name;
+        bool created = false;
+        char* temp = GetTemporaryFilename(&object[0], (unsigned)flag, created, nullptr);
+        if (temp) {
+            PrintDebug("Using temp name (%s) for (%s)", temp, name.c_str());
+            MultiSendFile(sock, temp, name.c_str());
+            if (created) unlink(temp);
+            delete[] temp;
+        } else {
+            MultiSendFile(sock, name.c_str(), name.c_str());
+        }
+        count++;
+    }
+    PrintMessage("NO MORE TO DO: sent %i files", count);
+    sock->FastSend();
+    PrintMessage("Sent last packet");
+    return 0;
+}
+
+namespace {
+
+// Receives one file's records and applies them. Owns the temporary file.
+class FileReceiver {
+public:
+    FileReceiver(Sock* sock, const std::string& path, MD5* md5, bool metadata)
+        : sock_(sock), path_(path), md5_(md5), metadata_(metadata), temp_(path + ".zelpart") {}
+    ~FileReceiver() { Discard(); }
+
+    long long Run(unsigned mtime);
+
+private:
+    // Consumes metadata items from the front of one record; returns how many
+    // bytes of it were metadata.
+    int ConsumeMetadata(const char* data, int length);
+    void OpenOutput();
+    void Write(const char* data, int length);
+    void Discard() {
+        if (out_ >= 0) close(out_);
+        out_ = -1;
+        if (opened_) unlink(temp_.c_str());
+        opened_ = false;
+    }
+    long long Finish(unsigned mtime);
+    void MakeLink();
+
+    Sock* sock_;
+    std::string path_;
+    MD5* md5_;
+    bool metadata_;
+    std::string temp_;
+    int out_ = -1;
+    bool opened_ = false;
+    bool in_data_ = false;
+    bool write_failed_ = false;
+    bool empty_ = false;
+    bool have_unix_ = false;
+    char unix_[27] = "";
+    bool is_link_ = false;
+    std::string link_target_;
+    long long link_left_ = 0;     // target bytes still expected
+    long long rsrc_left_ = 0;     // resource-fork bytes still expected
+    std::string rsrc_;
+    long long received_ = 0;
+};
+
+int FileReceiver::ConsumeMetadata(const char* data, int length) {
+    int pos = 0;
+    while (pos < length) {
+        const char* p = data + pos;
+        int left = length - pos;
+        if (link_left_ > 0) {
+            int take = (int)(left < link_left_ ? left : link_left_);
+            link_target_.append(p, take);
+            link_left_ -= take;
+            pos += take;
+            continue;
+        }
+        if (rsrc_left_ > 0) {
+            int take = (int)(left < rsrc_left_ ? left : rsrc_left_);
+            rsrc_.append(p, take);
+            rsrc_left_ -= take;
+            pos += take;
+            continue;
+        }
+        if (left < 6) break;
+        auto hex8 = [&](long long& out) -> bool {
+            if (left < 14) return false;
+            char digits[9];
+            memcpy(digits, p + 6, 8);
+            digits[8] = 0;
+            char* end = nullptr;
+            out = (long long)strtoul(digits, &end, 16);
+            return end == digits + 8;
+        };
+        if (!strncmp(p, "M_UNIX", 6) && left >= 32) {
+            memcpy(unix_, p + 6, 26);
+            unix_[26] = 0;
+            have_unix_ = true;
+            pos += 32;
+        } else if (!strncmp(p, "M_LINK", 6)) {
+            long long n;
+            if (!hex8(n)) break;
+            is_link_ = true;
+            link_left_ = n;
+            pos += 14;
+        } else if (!strncmp(p, "M_WFAT", 6) && left >= 14) {
+            pos += 14;
+        } else if (!strncmp(p, "M_FIFO", 6) && left >= 42) {
+            pos += 42;
+        } else if (!strncmp(p, "M_XRSC", 6)) {
+            long long n;
+            if (!hex8(n)) break;
+            rsrc_left_ = n;
+            pos += 14;
+        } else if (!strncmp(p, "M_WADS", 6) || !strncmp(p, "M_WACL", 6)) {
+            // Foreign streams and access lists have no meaning here: the
+            // rest of the record is theirs and is not applied.
+            pos = length;
+        } else {
+            break;
+        }
+    }
+    return pos;
+}
+
+void FileReceiver::OpenOutput() {
+    if (opened_ || out_ >= 0) return;
+    VerifySubFolderExists(path_.c_str());
+    unlink(temp_.c_str());
+    out_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (out_ < 0) {
+        PrintMessage("MultiGetFile(%s) : Could not open file for writing, no output [%s]", path_.c_str(),
+                     strerror(errno));
+        write_failed_ = true;
+        return;
+    }
+    opened_ = true;
+}
+
+void FileReceiver::Write(const char* data, int length) {
+    if (length <= 0) return;
+    received_ += length;
+    if (md5_) md5_->Process(data, length);
+    if (thread_manager) thread_manager->SetFileSize(received_);
+    if (write_failed_ || out_ < 0) return;
+    const char* p = data;
+    int left = length;
+    while (left > 0) {
+        ssize_t n = ::write(out_, p, (size_t)left);
+        if (n <= 0) {
+            if (errno == ENOSPC)
+                PrintMessage("MultiGetFile(%s) : Disk is full", path_.c_str());
+            else
+                PrintMessage("MultiGetFile(%s) : fwrite returns 0 (%i / %s)", path_.c_str(), errno, strerror(errno));
+            // The rest of this file is received and dropped.
+            write_failed_ = true;
+            Discard();
+            return;
+        }
+        p += n;
+        left -= (int)n;
+    }
+}
+
+void FileReceiver::MakeLink() {
+    if (symlink(link_target_.c_str(), path_.c_str()) == 0) {
+        PrintMessage("LINK(%i) %s to %s", (int)link_target_.size(), path_.c_str(), link_target_.c_str());
+        return;
+    }
+    if (errno == ENOENT) {
+        PrintMessage("Link problem, trying to reconstruct directories");
+        VerifySubFolderExists(path_.c_str());
+    } else if (errno == EEXIST) {
+        PrintMessage("Link(%s) existed already, replacing", path_.c_str());
+        // A folder in the way stays: only a file or a link is replaced.
+        unlink(path_.c_str());
+    }
+    if (symlink(link_target_.c_str(), path_.c_str()) == 0)
+        PrintMessage("LINK(%i) %s to %s", (int)link_target_.size(), path_.c_str(), link_target_.c_str());
+    else
+        PrintMessage("LINK FAILED (%s): %s", path_.c_str(), strerror(errno));
+}
+
+long long FileReceiver::Finish(unsigned mtime) {
+    if (thread_manager) thread_manager->ResetState(32);
+    unsigned uid = 0, gid = 0, mode = 0;
+    bool perms = false;
+    if (have_unix_) {
+        if (sscanf(unix_, "%08x.%08x.%08x", &uid, &gid, &mode) == 3)
+            perms = true;
+        else
+            PrintMessage("MultiGetFile(%s): unix permissions incorrect (%s)", path_.c_str(), unix_);
+    }
+    if (is_link_) {
+        Discard();
+        MakeLink();
+        // The link itself, never what it points to.
+        if (perms && lchown(path_.c_str(), uid, gid) != 0) {
+        }
+        if (mtime) {
+            struct timespec times[2];
+            times[0].tv_sec = times[1].tv_sec = mtime;
+            times[0].tv_nsec = times[1].tv_nsec = 0;
+            utimensat(AT_FDCWD, path_.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        }
+        return received_;
+    }
+    if (!rsrc_.empty()) {
+        FILE* f = GetFILE((path_ + ".rsrc").c_str(), "wb", true);
+        if (f) {
+            fwrite(rsrc_.data(), 1, rsrc_.size(), f);
+            CloseFILE(f);
+        } else {
+            PrintMessage("Could not open rsrc for writing (%s)", path_.c_str());
+        }
+    }
+    if (empty_ && !opened_ && !write_failed_) OpenOutput();
+    if (out_ < 0) {
+        if (received_ > 0 || write_failed_) {
+            PrintMessage("MultiGetFile(%s) : no file out, received %u", path_.c_str(), (unsigned)received_);
+            Discard();
+            return -6;
+        }
+        OpenOutput();
+        if (out_ < 0) return -6;
+    }
+    // Owner before mode: a chown after chmod would clear set-id bits. Both on
+    // the open file, so no link planted at the path can redirect them.
+    if (perms) {
+        if (fchown(out_, uid, gid) != 0) {
+        }
+        fchmod(out_, mode & 07777);
+    }
+    if (mtime) {
+        struct timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = mtime;
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        futimens(out_, times);
+    }
+    if (close(out_) != 0) {
+        out_ = -1;
+        PrintMessage("MultiGetFile(%s) : fclose failed", path_.c_str());
+        Discard();
+        return -6;
+    }
+    out_ = -1;
+    if (rename(temp_.c_str(), path_.c_str()) != 0) {
+        PrintMessage("MultiGetFile(%s) : fclose failed", path_.c_str());
+        Discard();
+        return -6;
+    }
+    opened_ = false;
+    return received_;
+}
+
+long long FileReceiver::Run(unsigned mtime) {
+    if (thread_manager) {
+        thread_manager->SetState(32);
+        thread_manager->SetFilename(path_.c_str());
+    }
+    bool first = true;
+    for (;;) {
+        char* data = nullptr;
+        int length = 0;
+        long long value = 0;
+        int type = sock_->FastRead(data, length, value);
+        if (thread_manager) thread_manager->KeepGoing();
+        if (type == -3) return Finish(mtime);
+        if (type == -1 || type == -2 || type == -4) {
+            if (thread_manager) thread_manager->ResetState(32);
+            Discard();
+            if (type == -1) {
+                PrintMessage("Client could not open file for reading...");
+                return -1;
+            }
+            if (type == -2) {
+                PrintMessage("Client says file doesn't exist...");
+                return -3;
+            }
+            PrintMessage("Client says file is corrupted");
+            return -4;
+        }
+        if (type < 0) continue;
+        if (length < 0) length = 0;
+        if (first && type == 0 && value == 0) {
+            // A totally empty file: created empty; its end record follows.
+            PrintMessage("MultiGetFile(%s) : Dealing with a totally empty file...exiting", path_.c_str());
+            empty_ = true;
+            first = false;
+            continue;
+        }
+        first = false;
+        if (empty_) continue;
+        if (type == 0 && thread_manager) thread_manager->SetTotalFileSize(value);
+        int consumed = 0;
+        if (metadata_ && !in_data_) {
+            consumed = ConsumeMetadata(data, length);
+            if (consumed < length && link_left_ == 0 && rsrc_left_ == 0) in_data_ = true;
+        } else {
+            in_data_ = true;
+        }
+        if (is_link_) continue;  // a link carries no content
+        if (type == 0 || in_data_) OpenOutput();
+        if (in_data_) Write(data + consumed, length - consumed);
+    }
+}
+
+}  // namespace
+
+long long MultiGetFile(Sock* sock, const char* path, const char* display, MD5* md5, unsigned metadata,
+                       unsigned mtime) {
+    std::string local = Local(path);
+    FileReceiver receiver(sock, local, md5, metadata != 0);
+    try {
+        return receiver.Run(mtime);
+    } catch (SocketError& e) {
+        PrintMessage("MultiGetFile(%s): exception caught: %s, rethrowing...", local.c_str(), e.message);
+        if (thread_manager) thread_manager->ResetState(32);
+        throw SocketError(e.message, e.code);
+    }
+}
+
+int MultiGetFiles(Sock* sock, char* list, int relocate, const char* directory) {
+    std::string dir = directory ? directory : (res ? res->restore_dir : "");
+    int count = 0;
+    for (const std::string& line : Lines(list)) {
+        size_t tab = line.find('\t');
+        std::string name = line.substr(0, tab);
+        unsigned mtime = tab == std::string::npos ? 0 : (unsigned)atol(line.c_str() + tab + 1);
+        bool special = name == "SYSTEM_STATE" || name.compare(0, 16, "EXCHANGE|MAILBOX") == 0 ||
+                       name.compare(0, 13, "EXCHANGE|FULL") == 0 || name.compare(0, 6, "SHARE|") == 0;
+        std::string target;
+        if (!relocate && !special) {
+            target = name;
+        } else {
+            std::string n = name;
+            if (!n.empty() && n[0] == '|') n.erase(0, 1);
+            if (n.size() > 1 && n[1] == ':') n[1] = '_';
+            auto field = [&](int index) {
+                size_t start = 0;
+                for (int i = 0; i < index; i++) {
+                    start = n.find('|', start);
+                    if (start == std::string::npos) return std::string();
+                    start++;
+                }
+                return n.substr(start, n.find('|', start) - start);
+            };
+            if (n == "SYSTEM_STATE") {
+                target = dir + "system.bkf";
+            } else if (n.compare(0, 13, "EXCHANGE|FULL") == 0) {
+                target = dir + "EXCHANGE|Exchange_" + field(2) + ".bkf";
+            } else if (n.compare(0, 16, "EXCHANGE|MAILBOX") == 0) {
+                target = dir + "EXCHANGE|" + field(2) + ".PST";
+            } else if (dir.compare(0, 6, "SHARE|") == 0) {
+                size_t bar = n.find('|');
+                target = std::string(res ? res->app_dir : "") + "share|" + dir.substr(6) +
+                         (bar == std::string::npos ? n : n.substr(bar + 1));
+            } else {
+                target = dir + n;
+            }
+        }
+        MultiGetFile(sock, target.c_str(), name.c_str(), nullptr, 1, mtime);
+        count++;
+    }
+    PrintMessage("NO MORE TO DO: received %i files", count);
+    PrintMessage("Got last packet");
+    return 0;
+}
+
+int MultiSendSimpleFile(Sock* sock, long long size, const char* path_in, const char* fallback) {
+    std::string path = Local(path_in);
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0 && fallback) fd = open(Local(fallback).c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) {
+        sock->FastWrite(errno == ENOENT ? -2 : -1, nullptr, 0, 0);
+        return errno == ENOENT ? -7 : -5;
+    }
+    if (size == 0) {
+        sock->FastWrite(0, nullptr, 0, 0);
+    } else {
+        std::vector<char> buffer((size_t)(size < kRecordData ? size : kRecordData));
+        long long sent = 0;
+        int record = 0;
+        while (sent < size) {
+            ssize_t n = read(fd, buffer.data(), buffer.size());
+            if (n <= 0) {
+                if (n == 0)
+                    PrintMessage("MultiSendFile(%s): read == 0 (%i)", path.c_str(), (int)sent);
+                else
+                    PrintMessage("MultiSendFile(%s): read == 0 (ferror: %i %s)", path.c_str(), errno, strerror(errno));
+                break;
+            }
+            sock->FastWrite(record++, buffer.data(), (int)n, size);
+            sent += n;
+        }
+    }
+    close(fd);
+    sock->FastWrite(-3, nullptr, 0, 0);
+    return 0;
+}
+
+int MultiSendString(Sock* sock, const char* text, int length) {
+    if (!text) {
+        sock->FastWrite(length < 0 ? length : -1, nullptr, 0, 0);
+        return -1;
+    }
+    const int kPiece = 153600;
+    int record = 0;
+    for (int sent = 0; sent < length; sent += kPiece) {
+        int n = length - sent < kPiece ? length - sent : kPiece;
+        sock->FastWrite(record++, const_cast<char*>(text + sent), n, length);
+    }
+    sock->FastWrite(-3, nullptr, 0, 0);
+    return 0;
+}

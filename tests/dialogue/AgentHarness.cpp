@@ -1,0 +1,83 @@
+#include "dialogue/AgentHarness.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "agent/Globals.h"
+#include "records/Config.h"
+#include "support/Process.h"
+#include "transport/Sock.h"
+
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    bind(fd, (sockaddr*)&a, sizeof(a));
+    socklen_t len = sizeof(a);
+    getsockname(fd, (sockaddr*)&a, &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+AgentDaemon::AgentDaemon(const std::string& config_lines) {
+    dir_ = MakeTempDir();
+    std::string program = InstallAgent(dir_);
+    port_ = FreePort();
+    WriteWholeFile(dir_ + "/conf/config", config_lines + "local_port=" + std::to_string(port_) + "\n");
+    pid_ = StartProgram({program}, dir_ + "/console");
+}
+
+AgentDaemon::~AgentDaemon() {
+    Stop();
+    RemoveTree(dir_);
+}
+
+bool AgentDaemon::Started(double seconds) {
+    return WaitForText(dir_ + "/conf/logs/messages", "Waiting for connection at port", seconds);
+}
+
+int AgentDaemon::Stop() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        status_ = WaitProgram(pid_, 20);
+        pid_ = -1;
+    }
+    return status_;
+}
+
+int AgentDaemon::WaitExit(double seconds) {
+    if (pid_ > 0) {
+        status_ = WaitProgram(pid_, seconds);
+        pid_ = -1;
+    }
+    return status_;
+}
+
+bool AgentDaemon::Running() { return pid_ > 0 && kill(pid_, 0) == 0; }
+
+std::string AgentDaemon::Messages() const { return ReadWholeFile(dir_ + "/conf/logs/messages"); }
+
+Sock* AgentDaemon::Connect(const char* address) {
+    Sock* sock = new Sock(AF_INET, SOCK_STREAM, 0);
+    sock->timeout = 30;
+    if (!sock->Connect(address, port_) || !sock->Identify()) {
+        delete sock;
+        return nullptr;
+    }
+    return sock;
+}
+
+std::string AgentDaemon::Ask(Sock* sock, const std::string& command) {
+    sock->Write(command.c_str(), (unsigned)command.size());
+    unsigned n = sock->Read();
+    return std::string(sock->read_buffer, n);
+}
+
+ServerSide::ServerSide(const char* name) {
+    snprintf(config->name, sizeof(config->name), "%s", name);
+}

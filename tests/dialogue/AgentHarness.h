@@ -1,0 +1,53 @@
+// A real agent daemon in a temporary home, and a test-side "server" that
+// connects to it as the appliance does.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+#include "support/TestHome.h"
+
+class Sock;
+
+// A free TCP port on the loopback interface (bound, read back, released).
+int FreePort();
+
+class AgentDaemon {
+public:
+    // Writes conf/config from `config_lines` (the listening port is added)
+    // and starts the agent; Started() waits for its listener.
+    explicit AgentDaemon(const std::string& config_lines = "name=agent-under-test\n");
+    ~AgentDaemon();
+    bool Started(double seconds = 30);
+    // Sends SIGTERM (when still running) and waits; the exit status.
+    int Stop();
+    // Waits for the daemon to end on its own; the exit status or -1.
+    int WaitExit(double seconds);
+    bool Running();
+
+    // A connection authenticated as `my_name` through `address`; null on
+    // failure. The caller owns it.
+    Sock* Connect(const char* address = "127.0.0.2");
+    // One command, one reply.
+    std::string Ask(Sock* sock, const std::string& command);
+
+    const std::string& dir() const { return dir_; }
+    std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
+    int port() const { return port_; }
+    std::string Messages() const;
+
+private:
+    std::string dir_;
+    int port_;
+    pid_t pid_;
+    int status_ = -1;
+};
+
+// The test process's own globals, named as the server.
+class ServerSide {
+public:
+    explicit ServerSide(const char* name = "test-server");
+    TestHome home;
+};

@@ -1,0 +1,191 @@
+// The real agent serving a test-side server over loopback: every simple
+// command, reply by reply.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "agent/Globals.h"
+#include "crypto/AesVetrak.h"
+#include "crypto/Md5.h"
+#include "dialogue/AgentHarness.h"
+#include "records/Config.h"
+#include "support/Process.h"
+#include "support/TestHome.h"
+#include "transport/Sock.h"
+
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// One daemon for the whole suite: starting one per test would dominate.
+class DispatcherTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        daemon_ = new AgentDaemon("name=agent-under-test\nclient=base.4 127.0.0.1 \"set four\" Linux 0 0 0 1 2 3 0\n");
+        ASSERT_TRUE(daemon_->Started()) << ReadWholeFile(daemon_->dir() + "/console");
+    }
+    static void TearDownTestSuite() {
+        delete daemon_;
+        daemon_ = nullptr;
+    }
+    void SetUp() override {
+        sock_.reset(daemon_->Connect());
+        ASSERT_NE(nullptr, sock_);
+    }
+    void TearDown() override {
+        if (sock_ && !sock_->dead) sock_->CloseConnection();
+    }
+    std::string Ask(const std::string& command) { return daemon_->Ask(sock_.get(), command); }
+
+    static AgentDaemon* daemon_;
+    ServerSide server_;
+    std::unique_ptr<Sock> sock_;
+};
+
+AgentDaemon* DispatcherTest::daemon_ = nullptr;
+
+TEST_F(DispatcherTest, HandshakeThroughAnotherLoopbackAddressInstallsACipher) {
+    EXPECT_NE(nullptr, sock_->aes);
+    EXPECT_STREQ("agent-under-test", sock_->name);
+    EXPECT_TRUE(sock_->anonymous);
+}
+
+TEST_F(DispatcherTest, SimpleCommandsAnswerTheirExactReplies) {
+    EXPECT_EQ("hello there", Ask("echo hello there"));
+    EXPECT_EQ(daemon_->dir(), Ask("cwd"));
+    EXPECT_EQ("12.2.2.2", Ask("this_version"));
+    std::string os = Ask("operating_system");
+    EXPECT_TRUE(os == "SunOS-X86" || os == "Unix") << os;
+    EXPECT_EQ(0u, Ask("winver").find(os));
+    EXPECT_EQ("ERROR_DATABASE", Ask("version"));
+    EXPECT_EQ("0", Ask("query anything at all"));
+    EXPECT_EQ("OK", Ask("objects"));
+    EXPECT_EQ("CONFIG_UNKNOWN_CLIENT", Ask("supersave base.4"));
+    EXPECT_EQ("ERROR_UNKNOWN_ID", Ask("restore a b mode list\nlocation"));
+    EXPECT_EQ("ERROR_BUNKER_DOWN", Ask("erase base.4 some files"));
+    EXPECT_EQ("ERROR_OPEN_FILE", Ask("update_software"));
+}
+
+TEST_F(DispatcherTest, UnknownLinesAndMissingArgumentsKeepTheDialogueInStep) {
+    EXPECT_EQ("UNKNOWN COMMAND", Ask("inexistent"));
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("xyz"));
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("dir"));
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("hello"));
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("set_password2 secret"));
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("echo "));
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("md5sum "));
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("fs_mkdir "));
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("get "));
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("send "));
+    EXPECT_EQ("still here", Ask("echo still here"));
+    EXPECT_EQ(std::string::npos, daemon_->Messages().find("set_password2 secret"));
+}
+
+TEST_F(DispatcherTest, ExecuteReportsExitStatus) {
+    EXPECT_EQ("OK", Ask("execute"));
+    EXPECT_EQ("0", Ask("execute true"));
+    std::string failed = Ask("execute exit 3");
+    EXPECT_EQ(0u, failed.find("3")) << failed;
+}
+
+TEST_F(DispatcherTest, FileSystemCommands) {
+    std::string base = daemon_->path("fs");
+    mkdir(base.c_str(), 0755);
+    std::string wire = base;
+    for (char& c : wire)
+        if (c == '/') c = '|';
+    EXPECT_EQ("OK", Ask("fs_mkdir " + wire + "|new"));
+    EXPECT_TRUE(Exists(base + "/new"));
+    EXPECT_EQ("ERROR_EEXIST", Ask("fs_mkdir " + wire + "|new"));
+    EXPECT_EQ("ERROR_ENOENT", Ask("fs_mkdir " + wire + "|missing|deeper"));
+
+    WriteWholeFile(base + "/a.txt", "abc");
+    EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", Ask("md5sum " + wire + "|a.txt"));
+    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", Ask("md5sum " + wire + "|nothing"));
+
+    std::string listing = Ask("list you \"" + wire + "|\"");
+    EXPECT_EQ(0u, listing.find("2\ndir ")) << listing;
+    EXPECT_LT(listing.find("\"new\""), listing.find("\"a.txt\""));
+    std::string file = Ask("list you \"" + wire + "|a.txt\"");
+    EXPECT_EQ(0u, file.find("1\nfile 3 ")) << file;
+    EXPECT_NE(std::string::npos, file.find("\"" + wire + "|a.txt\""));
+    EXPECT_EQ("0", Ask("list you \"" + wire + "|nothing\""));
+    EXPECT_EQ("0", Ask("list you \"SYSTEM_STATE|\""));
+    EXPECT_EQ(0u, Ask("list you").find("1\ndrive 0 0 \"|\""));
+    EXPECT_EQ("ERROR_CLIENT_UNKNOWN", Ask("list them \"" + wire + "|\""));
+
+    EXPECT_EQ("CONFIG_UNKNOWN_CLIENT", Ask("fs_unlink them " + wire + "|a.txt"));
+    EXPECT_TRUE(Exists(base + "/a.txt"));
+    EXPECT_EQ("CONFIG_OK", Ask("fs_unlink you " + wire + "|a.txt"));
+    EXPECT_FALSE(Exists(base + "/a.txt"));
+    EXPECT_EQ("ERROR_UNLINK", Ask("fs_unlink you " + wire + "|a.txt"));
+}
+
+TEST_F(DispatcherTest, ClearLogsWritesTheFrenchHeaderInLatin1) {
+    sock_->Write("clear_logs");
+    sock_->Read();
+    EXPECT_STREQ("clear_logs", sock_->read_buffer);  // echoed
+    EXPECT_EQ("still", Ask("echo still"));
+    EXPECT_EQ("Journal des Ev\xe8nements\n", ReadWholeFile(daemon_->path("conf/logs/events.txt")));
+}
+
+TEST_F(DispatcherTest, FilesSavedUpdatesTheSetsLastSave) {
+    sock_->Write("files_saved 0 987654");  // no reply
+    EXPECT_EQ("synced", Ask("echo synced"));
+    EXPECT_TRUE(WaitForText(daemon_->path("conf/config"), "\"set four\" Linux 0 0 0 1 2 987654 0", 10))
+        << ReadWholeFile(daemon_->path("conf/config"));
+}
+
+TEST_F(DispatcherTest, EraseClientAnswersSuccessEvenWithoutFolder) {
+    sock_->Write("erase_client");
+    sock_->Read();
+    EXPECT_STREQ("erase_client", sock_->read_buffer);
+    EXPECT_EQ("success", Ask("base.9"));
+}
+
+TEST_F(DispatcherTest, NoFooterStillAcknowledgesItsOwnReply) {
+    EXPECT_EQ("OK", Ask("no_footer"));
+    sock_->acknowledge = 0;
+    EXPECT_EQ("quiet", Ask("echo quiet"));
+    EXPECT_EQ("again", Ask("echo again"));
+}
+
+TEST_F(DispatcherTest, CloseEndsTheConnectionWithoutReply) {
+    sock_->Write("close");
+    EXPECT_THROW(sock_->Read(), SocketError);
+    ReleaseSocketError();
+}
+
+TEST_F(DispatcherTest, TrustedLocalPeerWithOwnNameGetsNoCipher) {
+    snprintf(config->name, sizeof(config->name), "agent-under-test");
+    std::unique_ptr<Sock> local(daemon_->Connect("127.0.0.1"));
+    ASSERT_NE(nullptr, local);
+    EXPECT_EQ(nullptr, local->aes);
+    EXPECT_EQ("trusted", daemon_->Ask(local.get(), "echo trusted"));
+    local->CloseConnection();
+}
+
+TEST_F(DispatcherTest, BrokenPeersEndOnlyTheirOwnConnection) {
+    // A garbage header, a header announcing 2 GiB, a silent client.
+    std::unique_ptr<Sock> garbage(daemon_->Connect());
+    ASSERT_NE(nullptr, garbage);
+    garbage->SetWriteBuffer("this is not a header at all, no.", 32);
+    garbage->Send(32);
+    std::unique_ptr<Sock> huge(daemon_->Connect());
+    ASSERT_NE(nullptr, huge);
+    char header[32] = {0};
+    snprintf(header, sizeof(header), "%u %u %u %u ", 2147483648u, 2147483648u, 0u, 1u);
+    huge->aes->encrypt(header, 32);
+    huge->SetWriteBuffer(header, 32);
+    huge->Send(32);
+    Sock silent(AF_INET, SOCK_STREAM, 0);
+    ASSERT_TRUE(silent.Connect("127.0.0.2", daemon_->port()));
+    EXPECT_EQ("alive", Ask("echo alive"));
+}
+
+}  // namespace
