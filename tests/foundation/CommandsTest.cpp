@@ -72,16 +72,14 @@ TEST_F(CommandsTest, PluginLineRunsConnectorNotShell) {
     EXPECT_EQ(ReadWholeFile(dir + "/called"), "list all sets\n");
 }
 
-TEST_F(CommandsTest, PluginExecReadsConnectorFromConfig) {
+TEST_F(CommandsTest, PluginExecFindsConnectorOrGivesNull) {
     // The last line has no newline: its value must stay whole.
     MakePlugin("db", "#connector=wrong.sh\nother=1\nconnector=conn.sh", "conn.sh");
     char* out = PluginExec("db", "%s %i", "backup", 7);
     ASSERT_NE(out, nullptr);
     EXPECT_STREQ(out, "ran: backup 7");
     delete[] out;
-}
 
-TEST_F(CommandsTest, PluginExecGivesNullWithoutRunnableConnector) {
     MakePlugin("noconn", "other=1\n", "");
     MakePlugin("missing", "connector=gone.sh\n", "");
     MakePlugin("SYSTEM_STATE", "connector=conn.sh\n", "conn.sh");

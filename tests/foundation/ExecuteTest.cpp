@@ -84,21 +84,4 @@ TEST_F(ExecuteTest, CommandThatCannotStartGivesNull) {
     EXPECT_EQ(FormatExecuteWithResult("%s", missing.c_str()), nullptr);
 }
 
-TEST_F(ExecuteTest, UptimeAndVersionUseTheProgramTable) {
-    ExternalPrograms saved = external_programs();
-    std::string stub = dir_ + "/uptime";
-    WriteWholeFile(stub, "#!/bin/sh\necho ' 10:00 up 3 days'\n", 0755);
-    external_programs().uptime = stub;
-    external_programs().uname = "echo 5.10 sun4u SUNW";
-    char* up = GetUptime();
-    char* version = GetUnixVersion();
-    external_programs() = saved;
-    ASSERT_NE(up, nullptr);
-    ASSERT_NE(version, nullptr);
-    EXPECT_STREQ(up, " 10:00 up 3 days");
-    EXPECT_STREQ(version, "5.10 sun4u SUNW");
-    delete[] up;
-    delete[] version;
-}
-
 }  // namespace

@@ -41,26 +41,4 @@ TEST(DetachedThreadsLoseUpdatesUnderMutex, FourThreads) {
     mutex_destroy(s.m);
 }
 
-TEST(ThreadIdentifiersDiffer, CallerAndWorker) {
-    static unsigned long seen = 0;
-    static std::atomic<int> done{0};
-    auto body = [](void*) -> void* {
-        seen = GetThreadID();
-        done = 1;
-        return nullptr;
-    };
-    ASSERT_TRUE(StartThread(body, nullptr));
-    for (int i = 0; i < 1000 && !done; i++) Wait(0.01);
-    ASSERT_EQ(done, 1);
-    EXPECT_NE(seen, GetThreadID());
-    EXPECT_EQ(GetThreadID(), GetThreadID());
-}
-
-TEST(ClockAdvancesInTicks, RateIsPositive) {
-    EXPECT_GT(ClockTickRate(), 0);
-    long a = Clock();
-    Wait(0.05);
-    EXPECT_GE(Clock(), a);
-}
-
 }  // namespace
