@@ -1,5 +1,6 @@
 #include "dialogue/Listener.h"
 
+#include <stdlib.h>
 #include <sys/socket.h>
 
 #include "agent/Globals.h"
@@ -32,6 +33,11 @@ void* ListenToPort(void* argument) {
     PrintDebug("ListenToPort");
     if (thread_manager) thread_manager->SetState(2);
     int configured = config ? config->local_port : 6666;
+    // Lets a test or a second instance on one machine listen elsewhere
+    // without touching the configuration file.
+    if (const char* forced = getenv("ZELAGENT_LISTEN_PORT")) {
+        if (atoi(forced) > 0) configured = atoi(forced);
+    }
     int port = argument ? *static_cast<int*>(argument) : configured;
     Sock* sock = new Sock(AF_INET, SOCK_STREAM, 0, 0, nullptr);
     listen_server = sock;

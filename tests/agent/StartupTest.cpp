@@ -21,7 +21,10 @@ bool Exists(const std::string& path) {
 class DaemonRun {
 public:
     DaemonRun(const std::string& program, const std::string& home) : home_(home) {
+        // The defaults listen on the well-known port: move it to a free one.
+        setenv("ZELAGENT_LISTEN_PORT", std::to_string(FreePort()).c_str(), 1);
         pid_ = StartProgram({program}, home + "/console");
+        unsetenv("ZELAGENT_LISTEN_PORT");
     }
     ~DaemonRun() { Stop(); }
     bool Started() { return WaitForText(home_ + "/conf/logs/messages", "Open for input?", 20); }

@@ -11,18 +11,6 @@
 #include "support/Process.h"
 #include "transport/Sock.h"
 
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    bind(fd, (sockaddr*)&a, sizeof(a));
-    socklen_t len = sizeof(a);
-    getsockname(fd, (sockaddr*)&a, &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 AgentDaemon::AgentDaemon(const std::string& config_lines) {
     dir_ = MakeTempDir();

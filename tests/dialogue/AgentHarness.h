@@ -7,12 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "support/Process.h"
 #include "support/TestHome.h"
 
 class Sock;
-
-// A free TCP port on the loopback interface (bound, read back, released).
-int FreePort();
 
 class AgentDaemon {
 public:

@@ -80,6 +80,7 @@ TEST_F(WalkTest, FileAndLinkLinesCarryTheirOverheadsAndMarkers) {
     mkdir((tmp + "/d").c_str(), 0755);
     WriteWholeFile(tmp + "/d/a.txt", "0123456789");
     ASSERT_EQ(symlink("12345", (tmp + "/d/l").c_str()), 0);
+    ASSERT_EQ(mkfifo((tmp + "/d/pipe").c_str(), 0644), 0);  // never listed
     SetTime(tmp + "/d/a.txt", 1000000000);
     SetTime(tmp + "/d/l", 0x80000000L + 5);  // masked to 31 bits
     Rule("include dir \"" + D() + "|\"");

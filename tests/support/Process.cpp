@@ -1,6 +1,9 @@
 #include "support/Process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -84,4 +87,17 @@ std::string InstallAgent(const std::string& dir) {
     std::string target = dir + "/zelagent";
     WriteWholeFile(target, ReadWholeFile(ZELAGENT_BINARY), 0755);
     return target;
+}
+
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    bind(fd, (sockaddr*)&a, sizeof(a));
+    socklen_t len = sizeof(a);
+    getsockname(fd, (sockaddr*)&a, &len);
+    close(fd);
+    return ntohs(a.sin_port);
 }

@@ -19,6 +19,8 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output, double
 bool WaitForFile(const std::string& path, double seconds);
 // Polls until `path` contains `text`; false after `seconds`.
 bool WaitForText(const std::string& path, const std::string& text, double seconds);
+// A free TCP port on the loopback interface (bound, read back, released).
+int FreePort();
 // The agent executable built with the tests, copied into `dir` (so that its
 // home is `dir`); returns the copy's path.
 std::string InstallAgent(const std::string& dir);

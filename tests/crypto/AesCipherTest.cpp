@@ -1,0 +1,189 @@
+// Both AES implementations against the FIPS-197 examples, against each
+// other, and the block rule that leaves a partial tail in clear.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "crypto/Aes.h"
+#include "crypto/AesVetrak.h"
+
+namespace {
+
+std::string FromHex(const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back((char)std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+const char* const kPlain = "00112233445566778899aabbccddeeff";
+
+struct Vector {
+    int bits;
+    const char* key;
+    const char* cipher;
+};
+
+// FIPS-197 Appendix C.1, C.2, C.3.
+const Vector kVectors[] = {
+    {128, "000102030405060708090a0b0c0d0e0f", "69c4e0d86a7b0430d8cdb78070b4c55a"},
+    {192, "000102030405060708090a0b0c0d0e0f1011121314151617", "dda97ca4864cdfe06eaf70a0ec0d7191"},
+    {256, "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
+     "8ea2b7ca516745bfeafc49904b496089"},
+};
+
+}  // namespace
+
+TEST(AesCipherTest, TableDrivenFunctionsMatchTheStandardForEveryKeySize) {
+    for (const Vector& v : kVectors) {
+        SCOPED_TRACE(v.bits);
+        aes_context ctx;
+        std::string key = FromHex(v.key);
+        ASSERT_EQ(0, aes_set_key(&ctx, (unsigned char*)&key[0], v.bits));
+        std::string block = FromHex(kPlain);
+        aes_encrypt(&ctx, (unsigned char*)&block[0]);
+        EXPECT_EQ(FromHex(v.cipher), block);
+        aes_decrypt(&ctx, (unsigned char*)&block[0]);
+        EXPECT_EQ(FromHex(kPlain), block);
+    }
+    aes_context ctx;
+    unsigned char key[32] = {0};
+    EXPECT_EQ(1, aes_set_key(&ctx, key, 64));
+    EXPECT_EQ(1, aes_set_key(&ctx, key, 129));
+}
+
+TEST(AesCipherTest, BothClassesMatchTheStandardInBothDirections) {
+    const Vector& v = kVectors[0];
+    std::string block = FromHex(kPlain);
+    aes_cipher_vetrak fast(v.key);
+    fast.encrypt(&block[0], 16);
+    EXPECT_EQ(FromHex(v.cipher), block);
+    fast.decrypt(&block[0], 16);
+    EXPECT_EQ(FromHex(kPlain), block);
+
+    aes_cipher readable(v.key);
+    readable.encrypt(&block[0], 16);
+    EXPECT_EQ(FromHex(v.cipher), block);
+    readable.decrypt(&block[0], 16);
+    EXPECT_EQ(FromHex(kPlain), block);
+
+    // Key digits are read in either case.
+    std::string upper = FromHex(kPlain);
+    aes_cipher_vetrak("000102030405060708090A0B0C0D0E0F").encrypt(&upper[0], 16);
+    EXPECT_EQ(FromHex(v.cipher), upper);
+}
+
+TEST(AesCipherTest, ClassesAgreeOnLongBuffersAndLeaveThePartialTailClear) {
+    const char* key = "2b7e151628aed2a6abf7158809cf4f3c";
+    std::string data(1000 + 7, '\0');
+    for (size_t i = 0; i < data.size(); i++) data[i] = (char)(i * 31 + 1);
+    for (int length : {0, 15, 16, 20, 33, 1007}) {
+        SCOPED_TRACE(length);
+        std::string a = data, b = data;
+        aes_cipher_vetrak(key).encrypt(&a[0], length);
+        aes_cipher(key).encrypt(&b[0], length);
+        EXPECT_EQ(a, b);
+        int whole = length / 16 * 16;
+        EXPECT_EQ(data.substr(whole), a.substr(whole)) << "tail or bytes beyond touched";
+        if (whole > 0) EXPECT_NE(data.substr(0, whole), a.substr(0, whole));
+        aes_cipher_vetrak(key).decrypt(&a[0], length);
+        aes_cipher(key).decrypt(&b[0], length);
+        EXPECT_EQ(data, a);
+        EXPECT_EQ(data, b);
+    }
+}
+
+TEST(AesCipherTest, ShortKeyTextIsNotReadPastItsEnd) {
+    // Callers check keys first; a short one still must not overrun.
+    std::string block = FromHex(kPlain);
+    aes_cipher_vetrak("0001").encrypt(&block[0], 16);
+    aes_cipher("0001").decrypt(&block[0], 16);
+    EXPECT_EQ(FromHex(kPlain), block);
+}
+
+TEST(AesCipherTest, StateWordsHoldTheBlockInColumnOrder) {
+    aes_state s(kPlain, true);
+    EXPECT_EQ(0x00, s.w[0][0]);
+    EXPECT_EQ(0x33, s.w[0][3]);
+    EXPECT_EQ(0x44, s.w[1][0]);
+    EXPECT_EQ(0xff, s.w[3][3]);
+    char raw[16];
+    s.get_Int8(raw);
+    EXPECT_EQ(FromHex(kPlain), std::string(raw, 16));
+    aes_state copy(s);
+    copy.w[0].Xor(&s.w[0]);
+    char text[9];
+    copy.w[0].print(text);
+    EXPECT_STREQ("00000000", text);
+    s.w[1].print(text);
+    EXPECT_STREQ("44556677", text);
+}
+
+TEST(AesCipherTest, StepsInvertEachOther) {
+    aes_cipher c("000102030405060708090a0b0c0d0e0f");
+    c.state.set_Int8(kPlain, true);
+    aes_state before = c.state;
+    c.ShiftRows();
+    c.InvShiftRows();
+    c.MixColumns();
+    c.InvMixColumns();
+    c.SubBytes();
+    c.InvSubBytes();
+    for (int k = 0; k < 16; k++) EXPECT_EQ(before.at(k), c.state.at(k)) << k;
+    EXPECT_EQ(0x63, aes_cipher::SubByte(0x00));
+    EXPECT_EQ(0x00, aes_cipher::InvSubByte(0x63));
+    EXPECT_EQ(0x1b, xtime(0x80));
+    // The last round key of the C.1 example (its round 10 "k_sch").
+    char text[9];
+    c.round_key[40].print(text);
+    EXPECT_STREQ("13111d7f", text);
+    c.round_key[43].print(text);
+    EXPECT_STREQ("4d2b30c5", text);
+}
+
+TEST(AesCipherTest, LiveCountsReturnToWhereTheyWere) {
+    int mots = mot_count, states = aes_state_count, ciphers = aes_cipher_count;
+    {
+        aes_cipher c("000102030405060708090a0b0c0d0e0f");
+        aes_state s(c.state);
+        EXPECT_GT(mot_count, mots);
+        EXPECT_EQ(ciphers + 1, aes_cipher_count);
+    }
+    EXPECT_EQ(mots, mot_count);
+    EXPECT_EQ(states, aes_state_count);
+    EXPECT_EQ(ciphers, aes_cipher_count);
+}
+
+TEST(AesCipherTest, KeyTextValidity) {
+    struct Case {
+        const char* key;
+        bool valid;
+    } cases[] = {
+        {"000102030405060708090a0b0c0d0e0f", true},
+        {"000102030405060708090A0B0C0D0E0F", true},
+        {"000102030405060708090a0b0c0d0e0", false},    // 31
+        {"000102030405060708090a0b0c0d0e0f0", false},  // 33
+        {"000102030405060708090a0b0c0d0e0g", false},   // not hexadecimal
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.valid, IsValidAesKey(c.key, 1)) << c.key;
+        EXPECT_EQ(c.valid, IsValidAesKey(c.key, 0)) << c.key;
+    }
+    EXPECT_FALSE(IsValidAesKey(nullptr, 1));
+}
+
+TEST(AesCipherTest, DiagnosticsRunAndLeaveTheKeyAlone) {
+    aes_cipher_vetrak fast("000102030405060708090a0b0c0d0e0f");
+    aes_cipher readable("000102030405060708090a0b0c0d0e0f");
+    testing::internal::CaptureStdout();
+    fast.benchmark();
+    readable.benchmark();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::string::npos, out.find("should be:"));
+    EXPECT_NE(std::string::npos, out.find("aes_vetrak encrypt: "));
+    EXPECT_NE(std::string::npos, out.find("InvMixColumns: "));
+    std::string block = FromHex(kPlain);
+    readable.encrypt(&block[0], 16);
+    EXPECT_EQ(FromHex(kVectors[0].cipher), block);
+}

@@ -1,0 +1,183 @@
+// MD5 (functions, object, files), CRC-32 and gzip file compression.
+#include <gtest/gtest.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <string>
+
+#include "crypto/Crc32.h"
+#include "crypto/Md5.h"
+#include "crypto/Zip.h"
+#include "support/TestHome.h"
+
+namespace {
+
+std::string Md5Of(const std::string& bytes) {
+    unsigned char sig[16];
+    md5_buffer(bytes.data(), (unsigned)bytes.size(), sig);
+    char text[33];
+    md5_sig_to_string(sig, text, sizeof(text));
+    return text;
+}
+
+std::string Pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++) s[i] = (char)(i * 13 + (i >> 8));
+    return s;
+}
+
+class DigestFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir = MakeTempDir(); }
+    void TearDown() override { RemoveTree(dir); }
+    std::string dir;
+};
+
+}  // namespace
+
+TEST(Md5Test, RfcSuite) {
+    struct {
+        const char* text;
+        const char* digest;
+    } suite[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (auto& c : suite) {
+        EXPECT_EQ(c.digest, Md5Of(c.text)) << c.text;
+        MD5 m;
+        m.HashString(c.text, 0);
+        char out[33];
+        m.GetHash(out);
+        EXPECT_STREQ(c.digest, out);
+    }
+}
+
+TEST(Md5Test, PiecewiseFeedingGivesTheOneShotDigestAtEveryBlockBoundary) {
+    std::string data = Pattern(1000);
+    for (size_t total : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u}) {
+        std::string expected = Md5Of(data.substr(0, total));
+        for (size_t piece : {1u, 7u, 63u, 64u, 65u, 130u}) {
+            MD5 m;
+            for (size_t at = 0; at < total; at += piece)
+                m.Process(data.data() + at, (int)std::min(piece, total - at));
+            char out[33];
+            m.GetHash(out);
+            EXPECT_EQ(expected, out) << total << "/" << piece;
+        }
+    }
+}
+
+TEST(Md5Test, SignatureTextIsBoundedByItsSize) {
+    unsigned char sig[16];
+    md5_buffer("abc", 3, sig);
+    char text[40];
+    memset(text, 'X', sizeof(text));
+    md5_sig_to_string(sig, text, 5);  // two pairs, then a NUL
+    EXPECT_EQ(std::string("9001") + '\0', std::string(text, 5));
+    EXPECT_EQ('X', text[5]);
+    memset(text, 'X', sizeof(text));
+    md5_sig_to_string(sig, text, 32);  // all 16 pairs, no room for a NUL
+    EXPECT_EQ('X', text[32]);
+    unsigned char back[16];
+    md5_sig_from_string(back, "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(0, memcmp(sig, back, 16));
+    md5_sig_from_string(back, "9001");  // short: zeroed, nothing read beyond
+    unsigned char zero[16] = {0};
+    EXPECT_EQ(0, memcmp(zero, back, 16));
+}
+
+TEST(Crc32Test, CheckValueAndEmptyInput) {
+    char digits[] = "123456789";
+    EXPECT_EQ((int)0xCBF43926u, ltree_crc32_sz(digits, 9));
+    EXPECT_EQ(0, ltree_crc32_sz(digits, 0));
+    std::string data = Pattern(5000);
+    EXPECT_EQ((int)crc32(0, (const Bytef*)data.data(), (uInt)data.size()), ltree_crc32_sz(&data[0], 5000));
+}
+
+TEST_F(DigestFileTest, FileDigestsMatchTheBytesIncludingAFullBlockAndAPrefix) {
+    std::string block = Pattern(10240), longer = Pattern(20000);
+    WriteWholeFile(dir + "/block", block);
+    WriteWholeFile(dir + "/longer", longer);
+    char out[33];
+    MD5 whole;
+    EXPECT_EQ(0, whole.HashFile((dir + "/block").c_str()));
+    whole.GetHash(out);
+    EXPECT_EQ(Md5Of(block), out);
+
+    MD5 prefix;
+    EXPECT_EQ(0, prefix.PartialHashFile((dir + "/longer").c_str(), 15000));
+    prefix.GetHash(out);
+    EXPECT_EQ(Md5Of(longer.substr(0, 15000)), out);
+
+    MD5 past;  // a limit beyond the end stops at the end
+    EXPECT_EQ(0, past.PartialHashFile((dir + "/block").c_str(), 99999));
+    past.GetHash(out);
+    EXPECT_EQ(Md5Of(block), out);
+
+    MD5 missing;
+    EXPECT_EQ(-1, missing.HashFile((dir + "/none").c_str()));
+    EXPECT_EQ(-1, missing.PartialHashFile((dir + "/none").c_str(), 10));
+}
+
+TEST_F(DigestFileTest, SplitFileDirectoryHashesLikeItsPartsInOrder) {
+    std::string a = Pattern(12000), b = "second part";
+    WriteWholeFile(dir + "/x/000", a);
+    WriteWholeFile(dir + "/x/001", b);
+    MD5 m;
+    EXPECT_EQ(-1, m.HashFile((dir + "/x").c_str()));
+    char out[33];
+    m.GetHash(out);
+    EXPECT_EQ(Md5Of(a + b), out);
+}
+
+TEST_F(DigestFileTest, ZipThenDeZipRestoresBytesAndName) {
+    std::string content = Pattern(100000);
+    std::string source = dir + "/a";
+    WriteWholeFile(source, content);
+    char path[512];
+    snprintf(path, sizeof(path), "%s", source.c_str());
+    ASSERT_TRUE(Zip(path, true));
+    EXPECT_EQ(source + ".gz", path);
+    struct stat st;
+    EXPECT_NE(0, stat(source.c_str(), &st));  // source removed
+    ASSERT_TRUE(DeZip(path, false));
+    EXPECT_EQ(source, path);
+    EXPECT_EQ(content, ReadWholeFile(source));
+    EXPECT_EQ(0, stat((source + ".gz").c_str(), &st));  // kept
+}
+
+TEST_F(DigestFileTest, CompressionRefusalsAndFailuresLeaveNoDamage) {
+    char path[512];
+    // An encrypted container is neither compressed nor decompressed.
+    WriteWholeFile(dir + "/enc", "aes 0 ...");
+    snprintf(path, sizeof(path), "%s/enc", dir.c_str());
+    EXPECT_FALSE(Zip(path, true));
+    EXPECT_FALSE(DeZip(path, true));
+    EXPECT_EQ("aes 0 ...", ReadWholeFile(dir + "/enc"));
+    // A missing source.
+    snprintf(path, sizeof(path), "%s/none", dir.c_str());
+    EXPECT_FALSE(Zip(path, false));
+    EXPECT_FALSE(DeZip(path, false));
+    // Plain text is copied as it is.
+    WriteWholeFile(dir + "/plain.gz", "not compressed");
+    snprintf(path, sizeof(path), "%s/plain.gz", dir.c_str());
+    EXPECT_TRUE(DeZip(path, false));
+    EXPECT_EQ("not compressed", ReadWholeFile(dir + "/plain"));
+    // A cut gzip stream fails and leaves no partial target.
+    WriteWholeFile(dir + "/b", Pattern(200000));
+    snprintf(path, sizeof(path), "%s/b", dir.c_str());
+    ASSERT_TRUE(Zip(path, true));
+    std::string gz = ReadWholeFile(path);
+    WriteWholeFile(path, gz.substr(0, gz.size() / 2));
+    EXPECT_FALSE(DeZip(path, false));
+    struct stat st;
+    EXPECT_NE(0, stat((dir + "/b").c_str(), &st));
+}
