@@ -102,6 +102,14 @@ bool DeZip(char* path, bool removeSource) {
         }
         if (n < kUnzipBlock) break;
     }
+    // zlib reports a stream cut short only here: without this check a
+    // truncated archive would pass for a whole file.
+    int error = Z_OK;
+    if (ok) gzerror(in, &error);
+    if (ok && error != Z_OK) {
+        PrintError("Dezip (%s): gzread %i, exiting...", path, error);
+        ok = false;
+    }
     gzclose(in);
     if (fclose(out) != 0) ok = false;
     if (!ok) {
