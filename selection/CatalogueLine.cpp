@@ -64,9 +64,9 @@ void FreeLines(std::vector<char*>* lines) {
 }
 
 void FlushLines(CatalogueSink* sink, std::vector<char*>* lines) {
-    if (lines->empty()) return;
+    if (lines->empty() || !sink) return;
     try {
-        if (sink) sink->SendBlock(*lines);
+        sink->SendBlock(*lines);
     } catch (...) {
         FreeLines(lines);
         throw;

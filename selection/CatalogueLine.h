@@ -34,7 +34,8 @@ char* FormatErrorLine(int code, const char* name);
 int CatalogueDepth(const char* s);
 
 // Sends every held line to `sink` and frees them; the vector ends empty even
-// when the sink throws. Nothing is sent for an empty vector.
+// when the sink throws. Nothing is sent for an empty vector; without a sink
+// the lines stay where they are.
 void FlushLines(CatalogueSink* sink, std::vector<char*>* lines);
 // Appends `line` (taking it) and flushes once the block is full.
 void AppendLine(CatalogueSink* sink, std::vector<char*>* lines, char* line);

@@ -90,18 +90,6 @@ TEST(IncludeNodeLine, SetFullNameOrderMattersAndNullIsRefused) {
     EXPECT_EQ(Exported(unnamed), "exclude \"\"\n");
 }
 
-TEST(IncludeNodeLine, CountsLiveNodesAndOrdersByNameIgnoringCase) {
-    int before = include_node_count;
-    {
-        Rules r;
-        r.Add("include object \"b\"").Add("include object \"A\"");
-        EXPECT_EQ(include_node_count, before + 2);
-        EXPECT_TRUE(*r.list[1] < *r.list[0]);
-        EXPECT_FALSE(*r.list[0] < *r.list[1]);
-    }
-    EXPECT_EQ(include_node_count, before);
-}
-
 struct Selection {
     const char* path;
     int isDirectory;
