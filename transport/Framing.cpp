@@ -4,6 +4,7 @@
 // reader. With a connection cipher the header and footer are always
 // encrypted; the payload only when its flag asks for it, whole 16-byte
 // blocks only (the tail of length % 16 bytes travels in clear).
+#include <errno.h>
 #include <stdarg.h>
 #include <string.h>
 
@@ -25,6 +26,16 @@ const unsigned kMaxPacketBytes = 64u * 1024 * 1024;
 void FormatHeader(char* area, unsigned length, unsigned size, unsigned third, unsigned encrypt) {
     memset(area, 0, kHeaderBytes);
     snprintf(area, kHeaderBytes, "%u %u %u %u ", length, size, third, encrypt ? 1u : 0u);
+}
+
+// No reader accepts more than kMaxPacketBytes, and the buffers are sized in
+// int: a larger payload is refused before anything goes out.
+void RefuseOversized(size_t length) {
+    if (length <= kMaxPacketBytes) return;
+    char text[100];
+    snprintf(text, sizeof(text), "%s (%i)", strerror(EMSGSIZE), EMSGSIZE);
+    PrintError("Sock::Write:: Send did not complete (%u / %u)", 0u, (unsigned)length);
+    ThrowSocketError(text);
 }
 
 }  // namespace
@@ -59,6 +70,7 @@ unsigned Sock::Write(const char* data, unsigned length, unsigned, unsigned encry
         ThrowSocketError("Dead Socket");
     }
     if (length == 0) length = data ? (unsigned)strlen(data) : 0;
+    RefuseOversized(length);
     // The header goes out through the write buffer first, so a payload that
     // lives there already is set aside before it is overwritten.
     std::string aside;
@@ -97,6 +109,7 @@ unsigned Sock::WriteVector(std::vector<char*>* parts, unsigned, unsigned encrypt
     if (parts)
         for (char* part : *parts)
             if (part) total += strlen(part);
+    RefuseOversized(total);
     unsigned length = (unsigned)total;
     PrintMessage("SETTING BUFFER: %i entries for %i", parts ? (int)parts->size() : 0, (int)length);
     SendHeader(length, encrypt);

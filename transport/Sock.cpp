@@ -346,6 +346,10 @@ bool ConnectSteps(Sock& s, const char* host, int port, bool nonblocking, int sec
     }
     if (rc == 0) {
         up = true;
+    } else if (errno != EINPROGRESS) {
+        // Refused at once: nothing is pending, so waiting would only find
+        // the socket "writable" and take the failure for a connection.
+        PrintError("Connect(%s): %s", host, strerror(errno));
     } else if (s.IsWritable(seconds, microseconds)) {
         int error = GetSocketError(s.sock);
         if (error == 0)
@@ -381,6 +385,12 @@ bool Sock::ConnectLite(const char* host, int port_, bool nonblocking, int second
 bool Sock::WaitOn(bool read, bool write, int seconds, int microseconds, bool& readable, bool& writable,
                 int& result, double& waited) {
     readable = writable = false;
+    if (sock < 0) {  // poll would skip it and wait the whole timeout
+        errno = EBADF;
+        result = -1;
+        waited = 0;
+        return false;
+    }
     int ms;
     if (seconds == -1 && (read && !write ? true : microseconds == -1)) {
         ms = -1;

@@ -235,3 +235,13 @@ TEST_F(FramingTest, AnExceptionLockIsHeldUntilTheFinalCatcherReleasesIt) {
     EXPECT_EQ(0, pthread_mutex_trylock(&mutex->mutex_exception));
     pthread_mutex_unlock(&mutex->mutex_exception);
 }
+
+TEST_F(FramingTest, PayloadNoReaderWouldAcceptIsRefusedBeforeAnythingIsSent) {
+    LoopbackPair pair;
+    char small[] = "x";
+    char text[100];
+    snprintf(text, sizeof(text), "%s (%i)", strerror(EMSGSIZE), EMSGSIZE);
+    ExpectSocketError([&] { pair.client->Write(small, (64u << 20) + 1, 0, 0); }, text);
+    EXPECT_FALSE(pair.client->dead);
+    EXPECT_FALSE(pair.server->IsReadable(0, 100000, true));
+}
