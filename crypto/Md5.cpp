@@ -263,7 +263,7 @@ int MD5::HashFile(const char* path) {
             PrintError("MD5::HashFile(%s): ERROR %s", path ? path : "", strerror(errno));
         return -1;
     }
-    static thread_local char block[kFileBlock];
+    char block[kFileBlock];
     for (;;) {
         size_t n = fread(block, 1, kFileBlock, f);
         Process(block, (int)n);
