@@ -20,5 +20,8 @@ struct ExternalPrograms {
     std::string storage_script = "calcul_storage.pl";  // in the scripts folder
 };
 
-// The process-wide table. Not locked: it is set up before threads start.
+// The process-wide table, read once. Each entry can be replaced by the
+// environment variable "ZELAGENT_PROGRAM_" + its upper-case name (for
+// instance ZELAGENT_PROGRAM_REBOOT). Not locked: tests change it before
+// threads start.
 ExternalPrograms& external_programs();

@@ -12,11 +12,12 @@
 #include "transport/Sock.h"
 
 
-AgentDaemon::AgentDaemon(const std::string& config_lines) {
+AgentDaemon::AgentDaemon(const std::string& config_lines, const std::function<void(const std::string&)>& prepare) {
     dir_ = MakeTempDir();
     std::string program = InstallAgent(dir_);
     port_ = FreePort();
     WriteWholeFile(dir_ + "/conf/config", config_lines + "local_port=" + std::to_string(port_) + "\n");
+    if (prepare) prepare(dir_);
     pid_ = StartProgram({program}, dir_ + "/console");
 }
 

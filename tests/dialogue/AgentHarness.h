@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,7 +17,8 @@ class AgentDaemon {
 public:
     // Writes conf/config from `config_lines` (the listening port is added)
     // and starts the agent; Started() waits for its listener.
-    explicit AgentDaemon(const std::string& config_lines = "name=agent-under-test\n");
+    explicit AgentDaemon(const std::string& config_lines = "name=agent-under-test\n",
+                         const std::function<void(const std::string& dir)>& prepare = nullptr);
     ~AgentDaemon();
     bool Started(double seconds = 30);
     // Sends SIGTERM (when still running) and waits; the exit status.

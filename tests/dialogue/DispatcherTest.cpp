@@ -155,6 +155,15 @@ TEST_F(DispatcherTest, NoFooterStillAcknowledgesItsOwnReply) {
     EXPECT_EQ("again", Ask("echo again"));
 }
 
+TEST_F(DispatcherTest, RebootAndShutdownEchoThenRunTheirPrograms) {
+    EXPECT_EQ("reboot", Ask("reboot"));
+    EXPECT_EQ("shutdown", Ask("shutdown"));
+    EXPECT_EQ("after", Ask("echo after"));
+    std::string log = ReadWholeFile(daemon_->path("programs.log"));
+    EXPECT_NE(std::string::npos, log.find("stub-reboot"));
+    EXPECT_NE(std::string::npos, log.find("stub-halt"));
+}
+
 TEST_F(DispatcherTest, CloseEndsTheConnectionWithoutReply) {
     sock_->Write("close");
     EXPECT_THROW(sock_->Read(), SocketError);

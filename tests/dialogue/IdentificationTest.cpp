@@ -72,6 +72,27 @@ TEST_F(FakeServer, MaintenanceReplyChangesNothing) {
     EXPECT_NE(std::string::npos, config.find("server=127.0.0.2 fake-server\n"));
 }
 
+TEST_F(FakeServer, RebootReplyRunsTheRebootProgram) {
+    AgentDaemon daemon(ServerConfig());
+    std::unique_ptr<Sock> agent(AcceptAgent());
+    ASSERT_NE(nullptr, agent);
+    agent->Write("9.9.9.9");
+    EXPECT_EQ("close", Next(agent.get()));
+    EXPECT_TRUE(WaitForText(daemon.path("programs.log"), "stub-reboot", 10));
+}
+
+TEST_F(FakeServer, RegenerateReplyWritesNewAdministratorKeys) {
+    AgentDaemon daemon(ServerConfig() + "client=b.1 10.0.0.1 \"one\" Linux 0 0 0 1 2 3 0\n");
+    std::unique_ptr<Sock> agent(AcceptAgent());
+    ASSERT_NE(nullptr, agent);
+    agent->Write("9.9.9.0");
+    EXPECT_EQ("close", Next(agent.get()));
+    ASSERT_TRUE(daemon.Started());
+    EXPECT_TRUE(Exists(daemon.path("conf/admin/gui_pub")));
+    EXPECT_TRUE(Exists(daemon.path("conf/admin/gui_priv")));
+    EXPECT_NE(std::string::npos, ReadWholeFile(daemon.path("console")).find("hash == "));
+}
+
 TEST_F(FakeServer, OlderServerGivesTimesAndSetsFallingBackToTheOldListing) {
     AgentDaemon daemon(ServerConfig());
     std::unique_ptr<Sock> agent(AcceptAgent());
@@ -116,6 +137,32 @@ TEST_F(FakeServer, UnknownClientReplyOnAnAnonymousConnectionChangesNothing) {
     EXPECT_EQ("close", Next(agent.get()));
     ASSERT_TRUE(daemon.Started());
     EXPECT_NE(std::string::npos, ReadWholeFile(daemon.path("conf/config")).find("name=agent-under-test\n"));
+}
+
+TEST_F(FakeServer, UnknownClientReplyWithKeyFilesResetsTheAgent) {
+    RSAKey agent_pub, agent_priv, server_pub, server_priv;
+    GenerateKeyPair(&agent_pub, &agent_priv);
+    GenerateKeyPair(&server_pub, &server_priv);
+    ASSERT_EQ(1, WritePrivKey(&server_priv, nullptr, nullptr));
+    ASSERT_EQ(1, WritePubKey(&agent_pub, "agent-under-test"));
+    ASSERT_EQ(1, WritePrivKey(&agent_priv, "agent-copy", nullptr));
+    ASSERT_EQ(1, WritePubKey(&server_pub, "fake-server"));
+    const std::string conf = res->conf_dir;
+    AgentDaemon daemon(ServerConfig() + "time=5 7\n", [&](const std::string& dir) {
+        WriteWholeFile(dir + "/conf/priv", ReadWholeFile(conf + "agent-copy/priv"), 0600);
+        WriteWholeFile(dir + "/conf/fake-server/pub", ReadWholeFile(conf + "fake-server/pub"));
+    });
+    std::unique_ptr<Sock> agent(AcceptAgent());
+    ASSERT_NE(nullptr, agent);
+    EXPECT_FALSE(agent->anonymous);
+    agent->Write("ERROR_UNKNOWN_CLIENT");
+    EXPECT_EQ("close", Next(agent.get()));
+    ASSERT_TRUE(daemon.Started());
+    std::string config = ReadWholeFile(daemon.path("conf/config"));
+    EXPECT_NE(std::string::npos, config.find("name=anonymous\n")) << config;
+    EXPECT_NE(std::string::npos, config.find("server=null null\n"));
+    EXPECT_NE(std::string::npos, config.find("time=0 0\n"));
+    EXPECT_FALSE(Exists(daemon.path("conf/fake-server")));
 }
 
 TEST(ClientListReply, FieldsLandInTheirSlots) {

@@ -22,5 +22,8 @@ bool WaitForText(const std::string& path, const std::string& text, double second
 // A free TCP port on the loopback interface (bound, read back, released).
 int FreePort();
 // The agent executable built with the tests, copied into `dir` (so that its
-// home is `dir`); returns the copy's path.
+// home is `dir`); returns the copy's path. Also installs stubs for reboot,
+// halt, setting the clock and time synchronisation in `dir` (each appends
+// "<stub name> <arguments>" to dir/programs.log) and points the agents
+// started afterwards at them.
 std::string InstallAgent(const std::string& dir);
