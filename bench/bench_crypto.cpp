@@ -52,10 +52,10 @@ void BenchAes() {
     double dec = Rate((double)size * repeat, 3, [&] {
         for (int r = 0; r < repeat; r++) cipher.decrypt(buffer.data(), (int)size);
     });
-    printf("aes_cipher_vetrak encrypt, 4 MiB buffers: %8.1f MB/s   (memcpy of the same buffer: %8.1f MB/s)\n", enc,
-           reference);
-    printf("aes_cipher_vetrak decrypt, 4 MiB buffers: %8.1f MB/s   (memcpy of the same buffer: %8.1f MB/s)\n", dec,
-           reference);
+    printf("aes_cipher_vetrak encrypt, 4 MiB buffers: %8.1f MB/s   (memcpy of the same buffer: %8.1f MB/s)\n",
+           enc, reference);
+    printf("aes_cipher_vetrak decrypt, 4 MiB buffers: %8.1f MB/s   (memcpy of the same buffer: %8.1f MB/s)\n",
+           dec, reference);
 }
 
 void BenchMd5() {
@@ -100,8 +100,11 @@ void BenchMd5() {
     }
     unlink(path);
     theirs[32] = 0;
-    printf("MD5 of 256 MiB buffer:                    %8.1f MB/s   (md5sum on the same bytes in page cache: %8.1f MB/s, ratio %.2f)%s\n",
-           rate, reference, reference > 0 ? rate / reference : 0.0, strcmp(ours, theirs) == 0 ? "" : "  DIGESTS DIFFER");
+    printf(
+        "MD5 of 256 MiB buffer:                    %8.1f MB/s   (md5sum on the same bytes in page cache: "
+        "%8.1f MB/s, ratio %.2f)%s\n",
+        rate, reference, reference > 0 ? rate / reference : 0.0,
+        strcmp(ours, theirs) == 0 ? "" : "  DIGESTS DIFFER");
 }
 
 }  // namespace

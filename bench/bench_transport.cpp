@@ -109,8 +109,8 @@ int main() {
         printf("raw socket stream over loopback (reference):        %8.1f MB/s\n", raw);
         printf("fast packets, 64 KiB records, 4 MiB packets, acked: %8.1f MB/s  (%.0f%% of raw)\n", fast,
                100 * fast / raw);
-        printf("fast packets, 4 KiB records, 4 MiB packets, acked:  %8.1f MB/s  (%.0f%% of raw)\n", fast_small,
-               100 * fast_small / raw);
+        printf("fast packets, 4 KiB records, 4 MiB packets, acked:  %8.1f MB/s  (%.0f%% of raw)\n",
+               fast_small, 100 * fast_small / raw);
         printf("framed 1.5 MB packets, acked:                       %8.1f MB/s  (%.0f%% of raw)\n", framed,
                100 * framed / raw);
     } catch (SocketError& e) {

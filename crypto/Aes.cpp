@@ -39,7 +39,8 @@ struct SBoxes {
             unsigned char s = 0x63;
             for (int bit = 0; bit < 8; bit++) {
                 int v = ((inv >> bit) ^ (inv >> ((bit + 4) % 8)) ^ (inv >> ((bit + 5) % 8)) ^
-                         (inv >> ((bit + 6) % 8)) ^ (inv >> ((bit + 7) % 8))) & 1;
+                         (inv >> ((bit + 6) % 8)) ^ (inv >> ((bit + 7) % 8))) &
+                        1;
                 s ^= (unsigned char)(v << bit);
             }
             forward[i] = s;
@@ -59,11 +60,15 @@ void LoadBytes(aes_state* s, const unsigned char* bytes) {
 
 }  // namespace
 
-unsigned char xtime(unsigned char b) { return (unsigned char)((b << 1) ^ ((b & 0x80) ? 0x1b : 0x00)); }
+unsigned char xtime(unsigned char b) {
+    return (unsigned char)((b << 1) ^ ((b & 0x80) ? 0x1b : 0x00));
+}
 
 // ---- mot -----------------------------------------------------------------
 
-mot::mot() : b(new unsigned char[4]()) { mot_count++; }
+mot::mot() : b(new unsigned char[4]()) {
+    mot_count++;
+}
 
 mot::mot(const mot& other) : b(new unsigned char[4]) {
     memcpy(b, other.b, 4);
@@ -94,7 +99,9 @@ void mot::print(char* out) const {
 
 // ---- aes_state -----------------------------------------------------------
 
-aes_state::aes_state() { aes_state_count++; }
+aes_state::aes_state() {
+    aes_state_count++;
+}
 
 aes_state::aes_state(const aes_state& other) {
     for (int i = 0; i < 4; i++) w[i] = other.w[i];
@@ -111,7 +118,9 @@ aes_state::aes_state(const char* text, bool isHex) {
     set_Int8(text, isHex);
 }
 
-aes_state::~aes_state() { aes_state_count--; }
+aes_state::~aes_state() {
+    aes_state_count--;
+}
 
 void aes_state::set_Int8(const char* text, bool isHex) {
     for (int k = 0; k < 16; k++) {
@@ -157,7 +166,9 @@ aes_cipher::aes_cipher(const char* keyText) {
     KeyExpansion(aes_state(digits, true));
 }
 
-aes_cipher::~aes_cipher() { aes_cipher_count--; }
+aes_cipher::~aes_cipher() {
+    aes_cipher_count--;
+}
 
 void aes_cipher::RotWord(mot* m) {
     unsigned char first = (*m)[0];
@@ -167,8 +178,12 @@ void aes_cipher::RotWord(mot* m) {
     (*m)[3] = first;
 }
 
-unsigned char aes_cipher::SubByte(unsigned char b) { return Boxes().forward[b]; }
-unsigned char aes_cipher::InvSubByte(unsigned char b) { return Boxes().inverse[b]; }
+unsigned char aes_cipher::SubByte(unsigned char b) {
+    return Boxes().forward[b];
+}
+unsigned char aes_cipher::InvSubByte(unsigned char b) {
+    return Boxes().inverse[b];
+}
 
 void aes_cipher::SubWord(mot* m) {
     for (int i = 0; i < 4; i++) (*m)[i] = SubByte((*m)[i]);

@@ -18,7 +18,7 @@ unsigned char xtime(unsigned char b);
 
 // One 4-byte word, owned.
 class mot {
-public:
+  public:
     mot();
     mot(const mot& other);
     mot& operator=(const mot& other);
@@ -36,7 +36,7 @@ public:
 // The 16-byte state as four column words: byte k is byte k % 4 of word
 // k / 4, so a block fills it in order.
 class aes_state {
-public:
+  public:
     aes_state();
     aes_state(const aes_state& other);
     aes_state& operator=(const aes_state& other);
@@ -58,7 +58,7 @@ public:
 };
 
 class aes_cipher {
-public:
+  public:
     // The 32 hexadecimal digits of `keyText` are the key (callers check the
     // text with IsValidAesKey first).
     explicit aes_cipher(const char* keyText);

@@ -12,7 +12,9 @@ namespace {
 
 // ---- tables, computed by the compiler from the field arithmetic ----------
 
-constexpr uint8_t Xtime(uint8_t x) { return (uint8_t)((x << 1) ^ ((x & 0x80) ? 0x1b : 0)); }
+constexpr uint8_t Xtime(uint8_t x) {
+    return (uint8_t)((x << 1) ^ ((x & 0x80) ? 0x1b : 0));
+}
 
 constexpr uint8_t Mul(uint8_t a, uint8_t b) {
     uint8_t r = 0;
@@ -28,11 +30,13 @@ constexpr uint32_t Word(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
     return ((uint32_t)a << 24) | ((uint32_t)b << 16) | ((uint32_t)c << 8) | d;
 }
 
-constexpr uint32_t Ror8(uint32_t w) { return (w >> 8) | (w << 24); }
+constexpr uint32_t Ror8(uint32_t w) {
+    return (w >> 8) | (w << 24);
+}
 
 struct Tables {
-    uint8_t fsb[256];   // forward S-box
-    uint8_t rsb[256];   // inverse S-box
+    uint8_t fsb[256];     // forward S-box
+    uint8_t rsb[256];     // inverse S-box
     uint32_t ft[4][256];  // forward round tables
     uint32_t rt[4][256];  // inverse round tables
     uint32_t rcon[10];
@@ -104,7 +108,7 @@ inline uint32_t SubWord(uint32_t w) {
 #define B0(w) ((w) >> 24)
 #define B1(w) (((w) >> 16) & 0xff)
 #define B2(w) (((w) >> 8) & 0xff)
-#define B3(w) ((w) & 0xff)
+#define B3(w) ((w)&0xff)
 
 inline void EncryptBlock(const aes_context* ctx, unsigned char* block) {
     const uint32_t* rk = ctx->erk;
@@ -165,10 +169,20 @@ inline void DecryptBlock(const aes_context* ctx, unsigned char* block) {
 int aes_set_key(aes_context* ctx, unsigned char* key, int bits) {
     int nk;
     switch (bits) {
-        case 128: ctx->nr = 10; nk = 4; break;
-        case 192: ctx->nr = 12; nk = 6; break;
-        case 256: ctx->nr = 14; nk = 8; break;
-        default: return 1;
+        case 128:
+            ctx->nr = 10;
+            nk = 4;
+            break;
+        case 192:
+            ctx->nr = 12;
+            nk = 6;
+            break;
+        case 256:
+            ctx->nr = 14;
+            nk = 8;
+            break;
+        default:
+            return 1;
     }
     uint32_t* w = ctx->erk;
     int total = 4 * (ctx->nr + 1);
@@ -197,8 +211,12 @@ int aes_set_key(aes_context* ctx, unsigned char* key, int bits) {
     return 0;
 }
 
-void aes_encrypt(aes_context* ctx, unsigned char* block) { EncryptBlock(ctx, block); }
-void aes_decrypt(aes_context* ctx, unsigned char* block) { DecryptBlock(ctx, block); }
+void aes_encrypt(aes_context* ctx, unsigned char* block) {
+    EncryptBlock(ctx, block);
+}
+void aes_decrypt(aes_context* ctx, unsigned char* block) {
+    DecryptBlock(ctx, block);
+}
 
 aes_cipher_vetrak::aes_cipher_vetrak(const char* keyText) {
     unsigned char key[16];
@@ -206,8 +224,14 @@ aes_cipher_vetrak::aes_cipher_vetrak(const char* keyText) {
     bool ended = keyText == nullptr;
     for (int i = 0; i < 16; i++) {
         int hi = 0, lo = 0;
-        if (!ended && keyText[2 * i]) hi = gethex(keyText[2 * i]); else ended = true;
-        if (!ended && keyText[2 * i + 1]) lo = gethex(keyText[2 * i + 1]); else ended = true;
+        if (!ended && keyText[2 * i])
+            hi = gethex(keyText[2 * i]);
+        else
+            ended = true;
+        if (!ended && keyText[2 * i + 1])
+            lo = gethex(keyText[2 * i + 1]);
+        else
+            ended = true;
         key[i] = (unsigned char)(hi << 4 | lo);
     }
     aes_set_key(&ctx, key, 128);
@@ -223,8 +247,12 @@ void aes_cipher_vetrak::decrypt(char* data, int length) {
     for (int blocks = length / 16; blocks > 0; blocks--, p += 16) DecryptBlock(&ctx, p);
 }
 
-void aes_cipher_vetrak::encrypt(unsigned char* block) { EncryptBlock(&ctx, block); }
-void aes_cipher_vetrak::decrypt(unsigned char* block) { DecryptBlock(&ctx, block); }
+void aes_cipher_vetrak::encrypt(unsigned char* block) {
+    EncryptBlock(&ctx, block);
+}
+void aes_cipher_vetrak::decrypt(unsigned char* block) {
+    DecryptBlock(&ctx, block);
+}
 
 bool IsValidAesKey(const char* key, int verbose) {
     if (!key) return false;

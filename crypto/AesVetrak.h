@@ -9,9 +9,9 @@
 #include <stdint.h>
 
 struct aes_context {
-    int32_t nr;          // 10, 12 or 14 rounds
-    uint32_t erk[64];    // encryption key schedule
-    uint32_t drk[64];    // decryption key schedule
+    int32_t nr;        // 10, 12 or 14 rounds
+    uint32_t erk[64];  // encryption key schedule
+    uint32_t drk[64];  // decryption key schedule
 };
 
 // Expands a 128-, 192- or 256-bit key; 0 on success, 1 for any other size
@@ -22,7 +22,7 @@ void aes_encrypt(aes_context* ctx, unsigned char* block);
 void aes_decrypt(aes_context* ctx, unsigned char* block);
 
 class aes_cipher_vetrak {
-public:
+  public:
     // The first 32 characters of `keyText` are the 16 key bytes in
     // hexadecimal (either case; a non-digit counts as 0). Callers check the
     // text with IsValidAesKey first.

@@ -27,7 +27,9 @@ inline void StoreLE(unsigned char* p, uint32_t v) {
     p[3] = (unsigned char)(v >> 24);
 }
 
-inline uint32_t Rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
+inline uint32_t Rotl(uint32_t x, int s) {
+    return (x << s) | (x >> (32 - s));
+}
 
 #define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
 #define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
@@ -230,7 +232,9 @@ MD5::MD5() {
     md5_count++;
 }
 
-MD5::~MD5() { md5_count--; }
+MD5::~MD5() {
+    md5_count--;
+}
 
 void MD5::Process(const char* data, int length) {
     if (length > 0) md5_process(&state, data, (unsigned)length);

@@ -29,7 +29,7 @@ void md5_sig_from_string(void* signature, const char* text);
 extern int md5_count;
 
 class MD5 {
-public:
+  public:
     MD5();
     ~MD5();
     MD5(const MD5&) = delete;

@@ -22,7 +22,7 @@
 namespace {
 
 const int kHeaderBytes = 32;
-const int kMaxFill = 4194336;    // fill + new data must stay at or below this
+const int kMaxFill = 4194336;      // fill + new data must stay at or below this
 const int kPacketBytes = 4194368;  // the largest packet, header included
 const int kKeepWaiting = -9;
 const int kFlushSeconds = 60;
@@ -55,7 +55,8 @@ int Sock::FastWrite(int type, char* data, int length, long long value) {
     memcpy(header, text, (size_t)n + 1);
 
     time_t now = time(nullptr);
-    if (fast_write_fill > 0 && (fast_write_fill + carried > kMaxFill || now - last_fast_send > kFlushSeconds)) {
+    if (fast_write_fill > 0 &&
+        (fast_write_fill + carried > kMaxFill || now - last_fast_send > kFlushSeconds)) {
         PrintDebug("Calling FastSend(%u)", (unsigned)fast_write_fill);
         FastSend();
     }

@@ -56,7 +56,8 @@ void Sock::SendPayload(unsigned length, unsigned encrypt) {
     if (!quiet) PrintDebug("Sock::Write: message == %s", write_buffer);
     if (encrypt && aes) aes->encrypt(write_buffer, (int)length);
     int sent = Send((int)length);
-    if ((unsigned)sent < length) PrintError("Sock::Write:: Send did not complete (%u / %u)", (unsigned)sent, length);
+    if ((unsigned)sent < length)
+        PrintError("Sock::Write:: Send did not complete (%u / %u)", (unsigned)sent, length);
     if (acknowledge) {
         Receive(kHeaderBytes);
         if (aes) aes->decrypt(read_buffer, kHeaderBytes);
@@ -158,7 +159,8 @@ unsigned Sock::Read() {
         char footer[kHeaderBytes];
         FormatHeader(footer, length, size, 0, encrypt);
         if (!quiet) PrintDebug("Sock::Read: footer == %s", footer);
-        if (strcmp(footer, header) != 0) PrintError("Sock::Read(): Paquet mal recu ([%s] != [%s])", header, footer);
+        if (strcmp(footer, header) != 0)
+            PrintError("Sock::Read(): Paquet mal recu ([%s] != [%s])", header, footer);
         SetWriteBufferSize(kHeaderBytes);
         memcpy(write_buffer, footer, kHeaderBytes);
         if (aes) aes->encrypt(write_buffer, kHeaderBytes);

@@ -35,8 +35,12 @@ const int kDefaultTimeout = 1200;        // seconds, before a configuration exis
 
 // The two settings the socket takes from the configuration; defaults apply
 // while no configuration object exists (start-up, tests).
-int ConfiguredTimeout() { return config ? (int)config->timeout : kDefaultTimeout; }
-int ConfiguredMaxSendSize() { return config ? config->max_send_size : 0; }
+int ConfiguredTimeout() {
+    return config ? (int)config->timeout : kDefaultTimeout;
+}
+int ConfiguredMaxSendSize() {
+    return config ? config->max_send_size : 0;
+}
 
 double MonotonicSeconds() {
     timespec t;
@@ -208,12 +212,22 @@ bool Sock::SetBroadcast(bool on) {
 bool Sock::SetReuseAddress(bool on) {
     return SetOption(sock, SOL_SOCKET, SO_REUSEADDR, on, "Sock::SetReuseAddress(%i): %s");
 }
-bool Sock::SetNoSigpipe(bool) { return true; }
+bool Sock::SetNoSigpipe(bool) {
+    return true;
+}
 
-int Sock::GetKeepAlive() { return GetOption(sock, SOL_SOCKET, SO_KEEPALIVE); }
-int Sock::GetRecvBuffer() { return GetOption(sock, SOL_SOCKET, SO_RCVBUF); }
-int Sock::GetSendBuffer() { return GetOption(sock, SOL_SOCKET, SO_SNDBUF); }
-int Sock::GetTcpNodelay() { return 0; }
+int Sock::GetKeepAlive() {
+    return GetOption(sock, SOL_SOCKET, SO_KEEPALIVE);
+}
+int Sock::GetRecvBuffer() {
+    return GetOption(sock, SOL_SOCKET, SO_RCVBUF);
+}
+int Sock::GetSendBuffer() {
+    return GetOption(sock, SOL_SOCKET, SO_SNDBUF);
+}
+int Sock::GetTcpNodelay() {
+    return 0;
+}
 
 int Sock::SetTimeout(int seconds) {
     int previous = timeout;
@@ -221,11 +235,19 @@ int Sock::SetTimeout(int seconds) {
     return previous;
 }
 
-bool Sock::SetNonblocking() { return fcntl(sock, F_SETFL, O_NONBLOCK) == 0; }
-bool Sock::ResetFlags() { return fcntl(sock, F_SETFL, 0) == 0; }
+bool Sock::SetNonblocking() {
+    return fcntl(sock, F_SETFL, O_NONBLOCK) == 0;
+}
+bool Sock::ResetFlags() {
+    return fcntl(sock, F_SETFL, 0) == 0;
+}
 
-void Sock::SetReadBufferSize(int n) { GrowBuffer(read_buffer, read_buffer_size, n); }
-void Sock::SetWriteBufferSize(int n) { GrowBuffer(write_buffer, write_buffer_size, n); }
+void Sock::SetReadBufferSize(int n) {
+    GrowBuffer(read_buffer, read_buffer_size, n);
+}
+void Sock::SetWriteBufferSize(int n) {
+    GrowBuffer(write_buffer, write_buffer_size, n);
+}
 
 void Sock::SetReadBuffer(const char* data, int n) {
     if (n < 0) n = 0;
@@ -364,7 +386,9 @@ bool ConnectSteps(Sock& s, const char* host, int port, bool nonblocking, int sec
 }  // namespace
 
 bool Sock::Connect(const char* host, int port_, bool nonblocking, int seconds, int microseconds) {
-    if (!quiet) PrintDebug("Sock::Connect(%s,%i,%i,%i,%i)", host ? host : "", port_, nonblocking, seconds, microseconds);
+    if (!quiet)
+        PrintDebug("Sock::Connect(%s,%i,%i,%i,%i)", host ? host : "", port_, nonblocking, seconds,
+                   microseconds);
     connected = false;
     connected = ConnectSteps(*this, host, port_, nonblocking, seconds, microseconds, false);
     return connected;
@@ -383,7 +407,7 @@ bool Sock::ConnectLite(const char* host, int port_, bool nonblocking, int second
 // as writable). seconds == -1 (and microseconds == -1 for the write side)
 // waits without limit. Returns false when the wait itself failed.
 bool Sock::WaitOn(bool read, bool write, int seconds, int microseconds, bool& readable, bool& writable,
-                int& result, double& waited) {
+                  int& result, double& waited) {
     readable = writable = false;
     if (sock < 0) {  // poll would skip it and wait the whole timeout
         errno = EBADF;
@@ -426,8 +450,8 @@ bool Sock::IsReadable(int seconds, int microseconds, bool quiet_) {
     }
     if (readable) return true;
     if (!quiet_)
-        PrintError("IsReadable(%i,%i): [RETVAL %i] [WRITE %i] [READ %i] [TIME %2.2fs] [LASTERROR %s]", seconds,
-                   microseconds, result, 0, readable ? 1 : 0, waited, strerror(errno));
+        PrintError("IsReadable(%i,%i): [RETVAL %i] [WRITE %i] [READ %i] [TIME %2.2fs] [LASTERROR %s]",
+                   seconds, microseconds, result, 0, readable ? 1 : 0, waited, strerror(errno));
     return false;
 }
 

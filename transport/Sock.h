@@ -25,7 +25,7 @@ class aes_cipher_vetrak;
 extern int sock_count;
 
 class Sock {
-public:
+  public:
     // A non-zero `descriptor` is adopted (-1 counts as a failure); otherwise
     // socket(domain, type, protocol) is created under "mutex_socket".
     // Failure sets `failed`; the object is still valid and must be deleted.
@@ -128,38 +128,38 @@ public:
     // Fields, in the order the agent has always kept them.
     aes_cipher_vetrak* aes;  // connection cipher, owned; null until a handshake installs one
     char* read_buffer;
-    int read_buffer_size;    // usable size; allocation is +10
+    int read_buffer_size;  // usable size; allocation is +10
     char* write_buffer;
     int write_buffer_size;
-    bool failed;             // creating or adopting the descriptor failed
-    char ip[20];             // peer address, dotted quad
-    char name[51];           // peer name from the handshake, at most 50 characters
-    unsigned short port;     // last bound / connected / accepted peer port
-    int type;                // SOCK_STREAM or SOCK_DGRAM, as given to the constructor
+    bool failed;          // creating or adopting the descriptor failed
+    char ip[20];          // peer address, dotted quad
+    char name[51];        // peer name from the handshake, at most 50 characters
+    unsigned short port;  // last bound / connected / accepted peer port
+    int type;             // SOCK_STREAM or SOCK_DGRAM, as given to the constructor
     sockaddr_in address;
-    bool anonymous;          // handshake used password-derived keys
-    bool dead;               // a send or receive failed; Write refuses from now on
-    long start;              // Clock() at construction
-    bool gui;                // peer is the administration GUI
-    bool quiet;              // no per-call debug lines
-    int timeout;             // seconds, for every Send and Receive
+    bool anonymous;  // handshake used password-derived keys
+    bool dead;       // a send or receive failed; Write refuses from now on
+    long start;      // Clock() at construction
+    bool gui;        // peer is the administration GUI
+    bool quiet;      // no per-call debug lines
+    int timeout;     // seconds, for every Send and Receive
     bool connected;
     int fast_read_position;
     int fast_read_size;
-    int fast_write_fill;     // bytes queued incl. the 32-byte packet header; 0 = no open packet
+    int fast_write_fill;  // bytes queued incl. the 32-byte packet header; 0 = no open packet
     char fast_header_format[20];
-    int fast_count;          // records in the open outgoing packet
+    int fast_count;  // records in the open outgoing packet
     time_t last_fast_send;
-    int max_receive;         // largest single recv request
-    int acknowledge;         // 1: every framed packet is answered with a footer
-    int sock;                // the descriptor
+    int max_receive;  // largest single recv request
+    int acknowledge;  // 1: every framed packet is answered with a footer
+    int sock;         // the descriptor
 
-private:
+  private:
     // Marks the socket dead and throws `text` with "mutex_exception" held.
     [[noreturn]] void Fail(const char* text);
     // Framing halves shared by Write and WriteVector.
     void SendHeader(unsigned length, unsigned encrypt);
     void SendPayload(unsigned length, unsigned encrypt);
     bool WaitOn(bool read, bool write, int seconds, int microseconds, bool& readable, bool& writable,
-              int& result, double& waited);
+                int& result, double& waited);
 };

@@ -5,7 +5,7 @@
 #include <stdio.h>
 
 class SocketError {
-public:
+  public:
     explicit SocketError(const char* text, int code_ = 0) : code(code_) {
         snprintf(message, sizeof(message), "%s", text ? text : "");
     }

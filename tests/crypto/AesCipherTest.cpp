@@ -12,7 +12,8 @@ namespace {
 
 std::string FromHex(const std::string& hex) {
     std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back((char)std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back((char)std::stoi(hex.substr(i, 2), nullptr, 16));
     return out;
 }
 

@@ -15,7 +15,7 @@ namespace {
 const int kMaxData = 4194304;
 
 class FastPacketTest : public ::testing::Test {
-protected:
+  protected:
     TestHome home;
 };
 

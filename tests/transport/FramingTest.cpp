@@ -16,7 +16,7 @@ namespace {
 const char* const kKey = "000102030405060708090a0b0c0d0e0f";
 
 class FramingTest : public ::testing::Test {
-protected:
+  protected:
     TestHome home;
 };
 
@@ -45,7 +45,8 @@ TEST_F(FramingTest, PayloadsCrossIntactWithAndWithoutCipherAndAcknowledge) {
     std::string big(1500000, '\0');
     for (size_t i = 0; i < big.size(); i++) big[i] = (char)(i * 7 + 3);
     for (const Mode& m : modes) {
-        SCOPED_TRACE(testing::Message() << "cipher " << m.cipher << " ack " << m.acknowledge << " enc " << m.encrypt);
+        SCOPED_TRACE(testing::Message()
+                     << "cipher " << m.cipher << " ack " << m.acknowledge << " enc " << m.encrypt);
         LoopbackPair pair;
         pair.client->acknowledge = pair.server->acknowledge = m.acknowledge;
         if (m.cipher) {

@@ -14,7 +14,7 @@
 namespace {
 
 class SockTest : public ::testing::Test {
-protected:
+  protected:
     TestHome home;
 };
 
