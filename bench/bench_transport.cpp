@@ -38,15 +38,21 @@ struct Pair {
     std::unique_ptr<Sock> listener, client, server;
 };
 
-// Runs the reader in a thread and the writer here; MB/s of kTotal bytes.
+// Runs the reader in a thread and the writer here; MB/s of kTotal bytes,
+// best of three runs on fresh connections (the machine may be shared).
 template <typename W, typename R>
 double Measure(W writer, R reader) {
-    Pair pair;
-    double t0 = Now();
-    std::thread r([&] { reader(*pair.server); });
-    writer(*pair.client);
-    r.join();
-    return kTotal / 1e6 / (Now() - t0);
+    double best = 0;
+    for (int run = 0; run < 3; run++) {
+        Pair pair;
+        double t0 = Now();
+        std::thread r([&] { reader(*pair.server); });
+        writer(*pair.client);
+        r.join();
+        double rate = kTotal / 1e6 / (Now() - t0);
+        if (rate > best) best = rate;
+    }
+    return best;
 }
 
 double RawStream() {
