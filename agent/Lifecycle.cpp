@@ -14,9 +14,11 @@
 #include "agent/ThreadManager.h"
 #include "dialogue/Identification.h"
 #include "dialogue/Listener.h"
+#include "dialogue/RemoteSetup.h"
 #include "foundation/Execute.h"
 #include "foundation/Log.h"
 #include "foundation/Threads.h"
+#include "records/ClientManagement.h"
 #include "records/Config.h"
 #include "transport/SocketError.h"
 
@@ -49,6 +51,8 @@ void InitVariables(int argc, char** argv) {
     this_version->GetVersion(text);
     snprintf(res->version_text, sizeof(res->version_text), "%s", text);
     mutex = new Mutex();
+    // Adding a backup set asks the set's machine over the network.
+    SetOperatingSystemProbe(AskOperatingSystem);
     thread_manager = new ThreadManager();
     config = new Config();
     int read = config->ReadConfig(nullptr);
