@@ -136,7 +136,11 @@ bool VerifyClientExists(const char* address, const char* expected, int seconds, 
 
 bool VerifyWarehouseExists() {
     if (!config) return false;
-    if (VerifyClientExists(config->server_address, config->server_name, 10, config->server_port)) return true;
+    // No server configured: nothing to look up (the word "null" would go to
+    // the name service).
+    bool configured = strcmp(config->server_name, "null") != 0 && strcmp(config->server_address, "null") != 0;
+    if (configured && VerifyClientExists(config->server_address, config->server_name, 10, config->server_port))
+        return true;
     PrintEvent("ERROR", "Connection au Centre de Sauvegarde (%s @ %s) impossible (V\xe9rifier les connections)",
                config->server_name, config->server_address);
     return false;

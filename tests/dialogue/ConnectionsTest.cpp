@@ -1,0 +1,88 @@
+// Outgoing connections and probes against a real agent.
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <memory>
+
+#include "agent/Globals.h"
+#include "dialogue/AgentHarness.h"
+#include "dialogue/Connections.h"
+#include "records/Client.h"
+#include "records/Config.h"
+#include "transport/Sock.h"
+
+namespace {
+
+double Now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+class ConnectionsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        daemon_ = new AgentDaemon();
+        ASSERT_TRUE(daemon_->Started());
+    }
+    static void TearDownTestSuite() {
+        delete daemon_;
+        daemon_ = nullptr;
+    }
+    static AgentDaemon* daemon_;
+    ServerSide side_{"prober"};
+};
+
+AgentDaemon* ConnectionsTest::daemon_ = nullptr;
+
+TEST_F(ConnectionsTest, LocalAddressAlwaysMeansTheOwnPort) {
+    config->local_port = daemon_->port();
+    snprintf(config->name, sizeof(config->name), "agent-under-test");
+    std::unique_ptr<Sock> sock(OpenConnection("127.0.0.1", 9, 1, false, 1, 0));
+    ASSERT_NE(nullptr, sock);
+    EXPECT_EQ(nullptr, sock->aes);  // this agent trusts itself
+    sock->Write("echo me");
+    sock->Read();
+    EXPECT_STREQ("me", sock->read_buffer);
+    sock->CloseConnection();
+}
+
+TEST_F(ConnectionsTest, AttemptsAgainstAClosedPortAreSpacedAndFail) {
+    double start = Now();
+    EXPECT_EQ(nullptr, OpenConnection("127.0.0.2", FreePort(), 3, true, 0, 200000));
+    EXPECT_GE(Now() - start, 0.35);
+    EXPECT_EQ(nullptr, OpenConnection(nullptr, 1, 1, false, 1, 0));
+}
+
+TEST_F(ConnectionsTest, ProbeComparesTheAnsweredName) {
+    EXPECT_TRUE(VerifyClientExists("127.0.0.2", "agent-under-test", 5, daemon_->port()));
+    EXPECT_FALSE(VerifyClientExists("127.0.0.2", "somebody-else", 5, daemon_->port()));
+    EXPECT_TRUE(VerifyClientExists("127.0.0.1", "somebody-else", 5, daemon_->port()));
+    EXPECT_FALSE(VerifyClientExists("127.0.0.2", "agent-under-test", 1, FreePort()));
+    // The probes left the agent serving.
+    std::unique_ptr<Sock> sock(daemon_->Connect());
+    ASSERT_NE(nullptr, sock);
+    EXPECT_EQ("up", daemon_->Ask(sock.get(), "echo up"));
+    sock->CloseConnection();
+}
+
+TEST_F(ConnectionsTest, UnreachableSetMachineIsMarkedAndReconnectionClearsTheMark) {
+    Client set;
+    snprintf(set.ip, sizeof(set.ip), "127.0.0.2");
+    snprintf(set.name, sizeof(set.name), "agent-under-test");
+    config->client_port = FreePort();
+    EXPECT_EQ(nullptr, OpenClientConnection(&set, 1, false, 1, 0));
+    EXPECT_EQ(1, set.state & 1);
+    config->client_port = daemon_->port();
+    std::unique_ptr<Sock> sock(OpenClientConnection(&set, 1, false, 5, 0));
+    ASSERT_NE(nullptr, sock);
+    EXPECT_EQ(0, set.state & 1);
+    sock->CloseConnection();
+}
+
+TEST_F(ConnectionsTest, WarehouseNotConfiguredGivesNoConnection) {
+    EXPECT_EQ(nullptr, OpenWarehouseConnection(1));
+    EXPECT_FALSE(VerifyWarehouseExists());
+}
+
+}  // namespace
