@@ -19,6 +19,7 @@
 #include "agent/Globals.h"
 #include "agent/ThreadManager.h"
 #include "crypto/AesVetrak.h"
+#include "foundation/Formatting.h"
 #include "foundation/HostLookup.h"
 #include "foundation/Log.h"
 #include "foundation/Threads.h"
@@ -46,29 +47,6 @@ double MonotonicSeconds() {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-// Elapsed time between two Clock() readings in the agent's usual form
-// ("1h:02m:05.50s", "0.25s").
-void ElapsedText(long start, long end, char* out, size_t size) {
-    if (end < start) {
-        snprintf(out, size, "Time Error");
-        return;
-    }
-    double d = (double)(end - start) / ClockTickRate();
-    unsigned s = (unsigned)d;
-    unsigned hundredths = (unsigned)((d - s) * 100.0);
-    unsigned days = s / 86400, hours = (s / 3600) % 24, minutes = (s / 60) % 60, seconds = s % 60;
-    if (days > 0)
-        snprintf(out, size, "%uj:%02uh:%02um:%02u.%02us", days, hours, minutes, seconds, hundredths);
-    else if (hours > 0)
-        snprintf(out, size, "%uh:%02um:%02u.%02us", hours, minutes, seconds, hundredths);
-    else if (minutes > 0)
-        snprintf(out, size, "%um:%02u.%02us", minutes, seconds, hundredths);
-    else if (seconds > 0)
-        snprintf(out, size, "%u.%02us", seconds, hundredths);
-    else
-        snprintf(out, size, "0.%02us", hundredths);
 }
 
 void DottedQuad(in_addr a, char* out, size_t size) {
@@ -150,8 +128,8 @@ Sock::Sock(int domain, int type_, int protocol, int descriptor, sockaddr_in* add
 Sock::~Sock() {
     if (connected) {
         if (!name[0]) snprintf(name, sizeof(name), "NOBODY");
-        char elapsed[32];
-        ElapsedText(start, Clock(), elapsed, sizeof(elapsed));
+        char elapsed[kTimeTextLength];
+        PrintTime(start, Clock(), elapsed, sizeof(elapsed));
         PrintMessage("Terminating connection with %s @ %s (time: %s)...au revoir :)", name, ip, elapsed);
         if (thread_manager) thread_manager->ResetState(4);
     }
