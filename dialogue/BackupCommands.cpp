@@ -56,8 +56,8 @@ namespace commands {
 void ListFilesToSave(Session& s, const char*, const char* rest) {
     int number = atoi(rest);
     s.sock->Write("LIST_OK");
-    s.sock->Read();
-    std::string block(s.sock->read_buffer);
+    unsigned n = s.sock->Read();
+    std::string block(s.sock->read_buffer, strnlen(s.sock->read_buffer, n));
     PrintMessage("%s", block.c_str());
     std::vector<IncludeNode*> rules = ParseRules(block.c_str());
     SockCatalogueSink sink(s.sock);
@@ -74,8 +74,8 @@ void ListFilesToSave(Session& s, const char*, const char* rest) {
 void SendFast(Session& s, const char*, const char* rest) {
     int number = atoi(rest);
     s.sock->Write("SEND_OK");
-    s.sock->Read();
-    std::string list(s.sock->read_buffer);
+    unsigned n = s.sock->Read();
+    std::string list(s.sock->read_buffer, strnlen(s.sock->read_buffer, n));
     MultiSendFiles(s.sock, &list[0], number);
 }
 
@@ -92,8 +92,8 @@ void GetFast(Session& s, const char*, const char* rest) {
         if (!location.empty()) PrintMessage("Restauration a l'emplacement (%s)", location.c_str());
     }
     s.sock->Write("GET_OK");
-    s.sock->Read();
-    std::string list(s.sock->read_buffer);
+    unsigned n = s.sock->Read();
+    std::string list(s.sock->read_buffer, strnlen(s.sock->read_buffer, n));
     if (!list.empty()) MultiGetFiles(s.sock, &list[0], relative ? 1 : 0, location.empty() ? nullptr : location.c_str());
 }
 

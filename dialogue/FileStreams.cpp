@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -99,7 +100,15 @@ int MultiSendFile(Sock* sock, const char* path_in, const char* fallback_in) {
             sock->FastWrite(1, target.data(), (int)(14 + n), total);
             sent = 32 + 14 + n;
         } else if (sent < total) {
-            int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW);
+            // Not blocking, and checked after opening: a pipe swapped in since
+            // lstat must not hang the dialogue.
+            int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            struct stat opened;
+            if (fd >= 0 && (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode))) {
+                close(fd);
+                fd = -1;
+                errno = EINVAL;
+            }
             f = fd >= 0 ? fdopen(fd, "rb") : nullptr;
             if (!f) {
                 if (fd >= 0) close(fd);
@@ -173,12 +182,101 @@ int MultiSendFiles(Sock* sock, char* list, int flag) {
 
 namespace {
 
-// Receives one file's records and applies them. Owns the temporary file.
+// Creates the folders above `path` (any length); failures show up when the
+// file itself is created.
+void MakeParents(const std::string& path) {
+    size_t cut = path.rfind('/');
+    if (cut == std::string::npos || cut == 0) return;
+    std::string parent = path.substr(0, cut);
+    struct stat st;
+    if (stat(parent.c_str(), &st) == 0) return;
+    for (size_t at = 1; at <= parent.size(); at++) {
+        if (at != parent.size() && parent[at] != '/') continue;
+        std::string step = parent.substr(0, at);
+        if (mkdir(step.c_str(), 0755) != 0 && errno != EEXIST) return;
+    }
+}
+
+// A file written under a unique hidden name in the folder of its final
+// name, and renamed over it only when complete. Until Commit the final name
+// is never touched; Discard (also on destruction) removes the partial file.
+class PendingFile {
+public:
+    explicit PendingFile(const std::string& target) : target_(target) {}
+    ~PendingFile() { Discard(); }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // Creates the temporary file (mode 0666 less the umask, as a plain
+    // create would give); false with errno set on failure.
+    bool Open() {
+        static std::atomic<unsigned> serial{0};
+        MakeParents(target_);
+        size_t cut = target_.rfind('/');
+        std::string folder = cut == std::string::npos ? std::string() : target_.substr(0, cut + 1);
+        for (int attempt = 0; attempt < 100; attempt++) {
+            char name[64];
+            snprintf(name, sizeof(name), ".zelpart.%ld.%u", (long)getpid(), serial++);
+            temp_ = folder + name;
+            fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd_ >= 0) return true;
+            if (errno != EEXIST) break;
+        }
+        temp_.clear();
+        return false;
+    }
+    bool IsOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // Writes everything; false with errno set on failure.
+    bool Write(const char* data, size_t length) {
+        while (length > 0) {
+            ssize_t n = ::write(fd_, data, length);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (n == 0) errno = ENOSPC;
+                return false;
+            }
+            data += n;
+            length -= (size_t)n;
+        }
+        return true;
+    }
+    // Closes and renames over the target; false (partial file removed) on
+    // failure. A link or a file at the target is replaced, never written
+    // through.
+    bool Commit() {
+        if (fd_ < 0) return false;
+        int closed = close(fd_);
+        fd_ = -1;
+        if (closed != 0 || rename(temp_.c_str(), target_.c_str()) != 0) {
+            Discard();
+            return false;
+        }
+        temp_.clear();
+        return true;
+    }
+    void Discard() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+        if (!temp_.empty()) unlink(temp_.c_str());
+        temp_.clear();
+    }
+
+private:
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+};
+
+// A link target longer than the system accepts cannot be created anyway;
+// what a stream announces beyond this is read and dropped.
+const long long kMaxLinkTarget = 65536;
+
+// Receives one file's records and applies them. Owns the temporary files.
 class FileReceiver {
 public:
     FileReceiver(Sock* sock, const std::string& path, MD5* md5, bool metadata)
-        : sock_(sock), path_(path), md5_(md5), metadata_(metadata), temp_(path + ".zelpart") {}
-    ~FileReceiver() { Discard(); }
+        : sock_(sock), path_(path), md5_(md5), metadata_(metadata), out_(path), rsrc_(path + ".rsrc") {}
 
     long long Run(unsigned mtime);
 
@@ -188,32 +286,27 @@ private:
     int ConsumeMetadata(const char* data, int length);
     void OpenOutput();
     void Write(const char* data, int length);
-    void Discard() {
-        if (out_ >= 0) close(out_);
-        out_ = -1;
-        if (opened_) unlink(temp_.c_str());
-        opened_ = false;
-    }
+    void WriteResource(const char* data, int length);
     long long Finish(unsigned mtime);
+    long long FinishLink(bool perms, unsigned uid, unsigned gid, unsigned mtime);
     void MakeLink();
 
     Sock* sock_;
     std::string path_;
     MD5* md5_;
     bool metadata_;
-    std::string temp_;
-    int out_ = -1;
-    bool opened_ = false;
+    PendingFile out_;
+    PendingFile rsrc_;
     bool in_data_ = false;
-    bool write_failed_ = false;
+    bool write_failed_ = false;  // no output for this file; its data is dropped
+    bool rsrc_failed_ = false;
     bool empty_ = false;
     bool have_unix_ = false;
     char unix_[27] = "";
     bool is_link_ = false;
     std::string link_target_;
-    long long link_left_ = 0;     // target bytes still expected
-    long long rsrc_left_ = 0;     // resource-fork bytes still expected
-    std::string rsrc_;
+    long long link_left_ = 0;  // target bytes still expected
+    long long rsrc_left_ = 0;  // resource-fork bytes still expected
     long long received_ = 0;
 };
 
@@ -224,14 +317,15 @@ int FileReceiver::ConsumeMetadata(const char* data, int length) {
         int left = length - pos;
         if (link_left_ > 0) {
             int take = (int)(left < link_left_ ? left : link_left_);
-            link_target_.append(p, take);
+            long long room = kMaxLinkTarget - (long long)link_target_.size();
+            if (room > 0) link_target_.append(p, (size_t)(take < room ? take : room));
             link_left_ -= take;
             pos += take;
             continue;
         }
         if (rsrc_left_ > 0) {
             int take = (int)(left < rsrc_left_ ? left : rsrc_left_);
-            rsrc_.append(p, take);
+            WriteResource(p, take);
             rsrc_left_ -= take;
             pos += take;
             continue;
@@ -278,17 +372,14 @@ int FileReceiver::ConsumeMetadata(const char* data, int length) {
 }
 
 void FileReceiver::OpenOutput() {
-    if (opened_ || out_ >= 0) return;
-    VerifySubFolderExists(path_.c_str());
-    unlink(temp_.c_str());
-    out_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-    if (out_ < 0) {
+    // After a failure the file stays without output: opening again would
+    // let the rest of the data through and rename a file with a hole.
+    if (out_.IsOpen() || write_failed_) return;
+    if (!out_.Open()) {
         PrintMessage("MultiGetFile(%s) : Could not open file for writing, no output [%s]", path_.c_str(),
                      strerror(errno));
         write_failed_ = true;
-        return;
     }
-    opened_ = true;
 }
 
 void FileReceiver::Write(const char* data, int length) {
@@ -296,23 +387,30 @@ void FileReceiver::Write(const char* data, int length) {
     received_ += length;
     if (md5_) md5_->Process(data, length);
     if (thread_manager) thread_manager->SetFileSize(received_);
-    if (write_failed_ || out_ < 0) return;
-    const char* p = data;
-    int left = length;
-    while (left > 0) {
-        ssize_t n = ::write(out_, p, (size_t)left);
-        if (n <= 0) {
-            if (errno == ENOSPC)
-                PrintMessage("MultiGetFile(%s) : Disk is full", path_.c_str());
-            else
-                PrintMessage("MultiGetFile(%s) : fwrite returns 0 (%i / %s)", path_.c_str(), errno, strerror(errno));
-            // The rest of this file is received and dropped.
-            write_failed_ = true;
-            Discard();
-            return;
-        }
-        p += n;
-        left -= (int)n;
+    if (write_failed_ || !out_.IsOpen()) return;
+    if (!out_.Write(data, (size_t)length)) {
+        if (errno == ENOSPC)
+            PrintMessage("MultiGetFile(%s) : Disk is full", path_.c_str());
+        else
+            PrintMessage("MultiGetFile(%s) : fwrite returns 0 (%i / %s)", path_.c_str(), errno, strerror(errno));
+        // The rest of this file is received and dropped; the previous file
+        // stays as it was.
+        write_failed_ = true;
+        out_.Discard();
+    }
+}
+
+void FileReceiver::WriteResource(const char* data, int length) {
+    if (rsrc_failed_ || length <= 0) return;
+    if (!rsrc_.IsOpen() && !rsrc_.Open()) {
+        PrintMessage("Could not open rsrc for writing (%s)", path_.c_str());
+        rsrc_failed_ = true;
+        return;
+    }
+    if (!rsrc_.Write(data, (size_t)length)) {
+        PrintMessage("Could not open rsrc for writing (%s)", path_.c_str());
+        rsrc_failed_ = true;
+        rsrc_.Discard();
     }
 }
 
@@ -323,7 +421,7 @@ void FileReceiver::MakeLink() {
     }
     if (errno == ENOENT) {
         PrintMessage("Link problem, trying to reconstruct directories");
-        VerifySubFolderExists(path_.c_str());
+        MakeParents(path_);
     } else if (errno == EEXIST) {
         PrintMessage("Link(%s) existed already, replacing", path_.c_str());
         // A folder in the way stays: only a file or a link is replaced.
@@ -333,6 +431,17 @@ void FileReceiver::MakeLink() {
         PrintMessage("LINK(%i) %s to %s", (int)link_target_.size(), path_.c_str(), link_target_.c_str());
     else
         PrintMessage("LINK FAILED (%s): %s", path_.c_str(), strerror(errno));
+}
+
+long long FileReceiver::FinishLink(bool perms, unsigned uid, unsigned gid, unsigned mtime) {
+    out_.Discard();
+    MakeLink();
+    // The link itself, never what it points to: no chmod (a link has no mode
+    // of its own), lchown and the link's own times.
+    if (perms && lchown(path_.c_str(), uid, gid) != 0)
+        PrintMessage("MultiGetFile(%s): lchown: %s", path_.c_str(), strerror(errno));
+    if (mtime) SetFileModifyDate(path_.c_str(), mtime);
+    return received_;
 }
 
 long long FileReceiver::Finish(unsigned mtime) {
@@ -345,65 +454,41 @@ long long FileReceiver::Finish(unsigned mtime) {
         else
             PrintMessage("MultiGetFile(%s): unix permissions incorrect (%s)", path_.c_str(), unix_);
     }
-    if (is_link_) {
-        Discard();
-        MakeLink();
-        // The link itself, never what it points to.
-        if (perms && lchown(path_.c_str(), uid, gid) != 0) {
-        }
-        if (mtime) {
-            struct timespec times[2];
-            times[0].tv_sec = times[1].tv_sec = mtime;
-            times[0].tv_nsec = times[1].tv_nsec = 0;
-            utimensat(AT_FDCWD, path_.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        }
-        return received_;
+    if (is_link_) return FinishLink(perms, uid, gid, mtime);
+    if (rsrc_.IsOpen() && !rsrc_.Commit()) PrintMessage("Could not open rsrc for writing (%s)", path_.c_str());
+    if (!out_.IsOpen() && !write_failed_ && received_ == 0) OpenOutput();  // an empty file
+    if (!out_.IsOpen()) {
+        PrintMessage("MultiGetFile(%s) : no file out, received %u", path_.c_str(), (unsigned)received_);
+        return -6;
     }
-    if (!rsrc_.empty()) {
-        FILE* f = GetFILE((path_ + ".rsrc").c_str(), "wb", true);
-        if (f) {
-            fwrite(rsrc_.data(), 1, rsrc_.size(), f);
-            CloseFILE(f);
-        } else {
-            PrintMessage("Could not open rsrc for writing (%s)", path_.c_str());
+    int fd = out_.fd();
+    if (!perms) {
+        // Nothing announced: a file replaced in place keeps what it had.
+        struct stat st;
+        if (lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            uid = st.st_uid;
+            gid = st.st_gid;
+            mode = st.st_mode;
+            perms = true;
         }
-    }
-    if (empty_ && !opened_ && !write_failed_) OpenOutput();
-    if (out_ < 0) {
-        if (received_ > 0 || write_failed_) {
-            PrintMessage("MultiGetFile(%s) : no file out, received %u", path_.c_str(), (unsigned)received_);
-            Discard();
-            return -6;
-        }
-        OpenOutput();
-        if (out_ < 0) return -6;
     }
     // Owner before mode: a chown after chmod would clear set-id bits. Both on
     // the open file, so no link planted at the path can redirect them.
     if (perms) {
-        if (fchown(out_, uid, gid) != 0) {
-        }
-        fchmod(out_, mode & 07777);
+        if (fchown(fd, uid, gid) != 0 && geteuid() == 0)
+            PrintMessage("MultiGetFile(%s): chown: %s", path_.c_str(), strerror(errno));
+        fchmod(fd, mode & 07777);
     }
     if (mtime) {
         struct timespec times[2];
-        times[0].tv_sec = times[1].tv_sec = mtime;
+        times[0].tv_sec = times[1].tv_sec = (time_t)mtime;
         times[0].tv_nsec = times[1].tv_nsec = 0;
-        futimens(out_, times);
+        futimens(fd, times);
     }
-    if (close(out_) != 0) {
-        out_ = -1;
+    if (!out_.Commit()) {
         PrintMessage("MultiGetFile(%s) : fclose failed", path_.c_str());
-        Discard();
         return -6;
     }
-    out_ = -1;
-    if (rename(temp_.c_str(), path_.c_str()) != 0) {
-        PrintMessage("MultiGetFile(%s) : fclose failed", path_.c_str());
-        Discard();
-        return -6;
-    }
-    opened_ = false;
     return received_;
 }
 
@@ -422,7 +507,8 @@ long long FileReceiver::Run(unsigned mtime) {
         if (type == -3) return Finish(mtime);
         if (type == -1 || type == -2 || type == -4) {
             if (thread_manager) thread_manager->ResetState(32);
-            Discard();
+            out_.Discard();
+            rsrc_.Discard();
             if (type == -1) {
                 PrintMessage("Client could not open file for reading...");
                 return -1;
@@ -437,7 +523,9 @@ long long FileReceiver::Run(unsigned mtime) {
         if (type < 0) continue;
         if (length < 0) length = 0;
         if (first && type == 0 && value == 0) {
-            // A totally empty file: created empty; its end record follows.
+            // A totally empty file (a sender without metadata announces it
+            // so): it is created at the end record; whatever comes before
+            // that record belongs to this file and is dropped.
             PrintMessage("MultiGetFile(%s) : Dealing with a totally empty file...exiting", path_.c_str());
             empty_ = true;
             first = false;
@@ -460,7 +548,6 @@ long long FileReceiver::Run(unsigned mtime) {
 }
 
 }  // namespace
-
 long long MultiGetFile(Sock* sock, const char* path, const char* display, MD5* md5, unsigned metadata,
                        unsigned mtime) {
     std::string local = Local(path);
