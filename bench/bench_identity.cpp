@@ -26,7 +26,9 @@ double Now() {
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+    return remove(path);
+}
 
 const int kDerivations = 20;
 const int kHandshakes = 20;

@@ -20,7 +20,7 @@ namespace {
 // "mutex_rsa" for one exponentiation; nothing to hold before the process
 // globals exist (tools and benchmarks).
 class RsaLock {
-public:
+  public:
     RsaLock() : held_(mutex != nullptr) {
         if (held_) mutex_lock(mutex->mutex_rsa, "RSACrypt");
     }
@@ -28,7 +28,7 @@ public:
         if (held_) mutex_unlock(mutex->mutex_rsa, "RSACrypt");
     }
 
-private:
+  private:
     bool held_;
 };
 
@@ -117,10 +117,18 @@ RSAKey::~RSAKey() {
     rsa_key_count--;
 }
 
-bool RSAKey::GetExponent(char* out, size_t size) const { return CopyHex(exponent, out, size); }
-bool RSAKey::GetModulo(char* out, size_t size) const { return CopyHex(modulo, out, size); }
-std::string RSAKey::ExponentText() const { return ToHex(exponent); }
-std::string RSAKey::ModuloText() const { return ToHex(modulo); }
+bool RSAKey::GetExponent(char* out, size_t size) const {
+    return CopyHex(exponent, out, size);
+}
+bool RSAKey::GetModulo(char* out, size_t size) const {
+    return CopyHex(modulo, out, size);
+}
+std::string RSAKey::ExponentText() const {
+    return ToHex(exponent);
+}
+std::string RSAKey::ModuloText() const {
+    return ToHex(modulo);
+}
 
 bool RSAKey::SetExponent(const char* text) {
     mpz_t v;
@@ -140,14 +148,23 @@ bool RSAKey::SetModulo(const char* text) {
     return ok;
 }
 
-void RSAKey::SetExponent(const mpz_t value) { mpz_set(exponent, value); }
-void RSAKey::SetModulo(const mpz_t value) { mpz_set(modulo, value); }
-size_t RSAKey::GetExponentSize(int base) const { return mpz_sizeinbase(exponent, base); }
-size_t RSAKey::GetModuloSize(int base) const { return mpz_sizeinbase(modulo, base); }
+void RSAKey::SetExponent(const mpz_t value) {
+    mpz_set(exponent, value);
+}
+void RSAKey::SetModulo(const mpz_t value) {
+    mpz_set(modulo, value);
+}
+size_t RSAKey::GetExponentSize(int base) const {
+    return mpz_sizeinbase(exponent, base);
+}
+size_t RSAKey::GetModuloSize(int base) const {
+    return mpz_sizeinbase(modulo, base);
+}
 
 void RSAKey::PrintKey() const {
     std::string e = ExponentText(), n = ModuloText();
-    PrintMessage("Key:\texponent (%i): %s\n\tmodulo (%i): %s", (int)e.size(), e.c_str(), (int)n.size(), n.c_str());
+    PrintMessage("Key:\texponent (%i): %s\n\tmodulo (%i): %s", (int)e.size(), e.c_str(), (int)n.size(),
+                 n.c_str());
 }
 
 void GenerateKeyPair(RSAKey* publicKey, RSAKey* privateKey) {
@@ -293,8 +310,8 @@ bool RSACrypt(char* text, size_t size, RSAKey* key) {
         if (out.size() + 1 <= size) {
             memcpy(text, out.c_str(), out.size() + 1);
         } else {
-            PrintError("RSACrypt(char*) Error: result of %u digits does not fit in %u bytes", (unsigned)out.size(),
-                       (unsigned)size);
+            PrintError("RSACrypt(char*) Error: result of %u digits does not fit in %u bytes",
+                       (unsigned)out.size(), (unsigned)size);
             ok = false;
         }
     }

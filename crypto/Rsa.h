@@ -16,7 +16,7 @@
 extern int rsa_key_count;
 
 class RSAKey {
-public:
+  public:
     RSAKey();
     ~RSAKey();
     RSAKey(const RSAKey&) = delete;

@@ -27,7 +27,9 @@ const long kMaxSetKeyFileSize = 64 * 1024;
 const size_t kKeyLineSize = 2555;
 
 // A pass phrase shorter than a whole key would make the cipher read past it.
-bool UsablePassPhrase(const char* aesKey) { return aesKey && strnlen(aesKey, 32) == 32; }
+bool UsablePassPhrase(const char* aesKey) {
+    return aesKey && strnlen(aesKey, 32) == 32;
+}
 
 bool AllHex(const std::string& text) {
     for (char c : text)
@@ -214,7 +216,8 @@ int WritePrivateKey(const char* aesKey, Client* client) {
     if (boxKey) PrintMessage("Box2Box Admin key found");
 
     char path[420];
-    snprintf(path, sizeof(path), "%s%s%ckey", res ? res->conf_dir : "", client->base_id, res ? res->separator : '/');
+    snprintf(path, sizeof(path), "%s%s%ckey", res ? res->conf_dir : "", client->base_id,
+             res ? res->separator : '/');
     PrintMessage("Writing private key to %s", path);
     AtomicFile file(path);
     FILE* f = file.stream();

@@ -1,9 +1,9 @@
 #include "foundation/Paths.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 
 #include "foundation/Log.h"
 
@@ -27,7 +27,9 @@ bool VerifyFolderExists(const char* p) {
     return p && lstat(p, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool IsDir(const char* p) { return VerifyFolderExists(p); }
+bool IsDir(const char* p) {
+    return VerifyFolderExists(p);
+}
 
 bool MakeDirectories(const char* p) {
     if (!p || !*p) return false;

@@ -21,7 +21,9 @@ void CopyText(char (&out)[N], const char* text) {
 
 }  // namespace
 
-void SetOperatingSystemProbe(OperatingSystemProbe probe) { os_probe.store(probe); }
+void SetOperatingSystemProbe(OperatingSystemProbe probe) {
+    os_probe.store(probe);
+}
 
 int AddClient(const char* ip, const char* name, const char* schedule, int setting_1, int crypt,
               const char* password, int setting_2, int setting_3, int setting_4) {
@@ -52,8 +54,8 @@ int AddClient(const char* ip, const char* name, const char* schedule, int settin
     return 0;
 }
 
-int ModifyClient(const char* id, const char* ip, const char* name, const char* schedule, int setting_1, int crypt,
-                 int setting_2, int setting_3, int setting_4) {
+int ModifyClient(const char* id, const char* ip, const char* name, const char* schedule, int setting_1,
+                 int crypt, int setting_2, int setting_3, int setting_4) {
     PrintMessage("ModifyClient...");
     // The registry keeps no sets: the lookup finds nothing to change.
     if (config && id) config->GetClientFromId(id, 0);

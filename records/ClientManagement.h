@@ -19,6 +19,6 @@ void SetOperatingSystemProbe(OperatingSystemProbe probe);
 int AddClient(const char* ip, const char* name, const char* schedule, int setting_1, int crypt,
               const char* password, int setting_2, int setting_3, int setting_4);
 // Looks the set up by identifier; none is found, so -1.
-int ModifyClient(const char* id, const char* ip, const char* name, const char* schedule, int setting_1, int crypt,
-                 int setting_2, int setting_3, int setting_4);
+int ModifyClient(const char* id, const char* ip, const char* name, const char* schedule, int setting_1,
+                 int crypt, int setting_2, int setting_3, int setting_4);
 int DeleteClient(const char* id);

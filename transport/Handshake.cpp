@@ -23,9 +23,13 @@ const size_t kWorkSize = kMaxKeyTextLength + 16;
 const int kIdentifyWaitSeconds = 60;
 
 // The peer's text as a C string (the read buffer is NUL-terminated).
-const char* Text(Sock* s) { return s->read_buffer ? s->read_buffer : ""; }
+const char* Text(Sock* s) {
+    return s->read_buffer ? s->read_buffer : "";
+}
 
-void StoreName(Sock* s, const char* text) { snprintf(s->name, sizeof(s->name), "%.50s", text); }
+void StoreName(Sock* s, const char* text) {
+    snprintf(s->name, sizeof(s->name), "%.50s", text);
+}
 
 void InstallCipher(Sock* s, const char* key) {
     delete s->aes;
@@ -40,10 +44,14 @@ std::string ToHex(const mpz_t v) {
 
 }  // namespace
 
-const char* HandshakeOwnName() { return config ? config->name : ""; }
+const char* HandshakeOwnName() {
+    return config ? config->name : "";
+}
 
-bool LoadKeyFiles(RSAKey* ownPrivate, RSAKey* peerPublic, const char* peerName, bool accepting, time_t begin) {
-    if (!accepting) return ReadPrivKey(ownPrivate, nullptr, nullptr) == 1 && ReadPubKey(peerPublic, peerName) == 1;
+bool LoadKeyFiles(RSAKey* ownPrivate, RSAKey* peerPublic, const char* peerName, bool accepting,
+                  time_t begin) {
+    if (!accepting)
+        return ReadPrivKey(ownPrivate, nullptr, nullptr) == 1 && ReadPubKey(peerPublic, peerName) == 1;
     bool pub = ReadPubKey(peerPublic, peerName) == 1;
     if (!pub) PrintMessage("Sock::SendChallenge(): Impossible de lire la clef publique de %s", peerName);
     PrintMessage("SendChallenge(ReadPub): %i", (int)(time(nullptr) - begin));
@@ -144,7 +152,8 @@ bool Sock::AnswerChallenge() {
 
         std::string challenge = Text(this);
         if (challenge.size() > kMaxChallengeDigits) {
-            PrintError("Sock::AnswerChallenge: challenge of %u characters refused", (unsigned)challenge.size());
+            PrintError("Sock::AnswerChallenge: challenge of %u characters refused",
+                       (unsigned)challenge.size());
             return false;
         }
         RSAKey own, peer;
@@ -270,7 +279,8 @@ bool Sock::SendChallenge() {
             return false;
         }
         if (!CheckResponse(response.c_str(), &own, &peer, r, decoded)) {
-            if (decoded.size() > kMaxChallengeDigits) PrintMessage("Sock::SendChallenge: Would have Segfaulted 3");
+            if (decoded.size() > kMaxChallengeDigits)
+                PrintMessage("Sock::SendChallenge: Would have Segfaulted 3");
             PrintMessage("Challenge failed: %.2048s != %s", decoded.c_str(), r.c_str());
             return false;
         }

@@ -44,7 +44,8 @@ const char* HandshakeOwnName();
 // is missing or unreadable. The accepting side reads the peer's public key
 // first and logs each failure; the connecting side stops at the first.
 // `begin` (accepting side) dates the progress line.
-bool LoadKeyFiles(RSAKey* ownPrivate, RSAKey* peerPublic, const char* peerName, bool accepting, time_t begin = 0);
+bool LoadKeyFiles(RSAKey* ownPrivate, RSAKey* peerPublic, const char* peerName, bool accepting,
+                  time_t begin = 0);
 // Password-derived keys: the private half derived from `ownName` and the
 // public half derived from `peerName`.
 void LoadPasswordKeys(RSAKey* ownPrivate, RSAKey* peerPublic, const char* ownName, const char* peerName);

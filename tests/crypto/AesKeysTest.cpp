@@ -14,7 +14,8 @@ TEST(RandomAesKey, ThirtyTwoLowerCaseDigitsNeverALeadingZero) {
         ASSERT_NE(key, nullptr);
         ASSERT_EQ(strlen(key), 32u);
         EXPECT_NE(key[0], '0');
-        for (const char* c = key; *c; c++) EXPECT_TRUE((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f')) << key;
+        for (const char* c = key; *c; c++)
+            EXPECT_TRUE((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f')) << key;
         free(key);
     }
 }
@@ -42,7 +43,8 @@ TEST(KeyPathFromName, NamesMapUnderTheConfigurationFolderAndNeverLeaveIt) {
     };
     for (const Case& c : cases) {
         char out[400];
-        EXPECT_EQ(GetKeyPathFromName(out, sizeof(out), c.name, c.suffix), c.ok) << (c.name ? c.name : "(null)");
+        EXPECT_EQ(GetKeyPathFromName(out, sizeof(out), c.name, c.suffix), c.ok)
+            << (c.name ? c.name : "(null)");
         EXPECT_EQ(std::string(out), c.expected) << (c.name ? c.name : "(null)");
     }
     char tiny[8];

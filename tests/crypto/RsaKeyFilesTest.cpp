@@ -32,7 +32,7 @@ void SmallKey(RSAKey& key) {
 }
 
 class KeyFiles : public ::testing::Test {
-protected:
+  protected:
     TestHome home;
 };
 

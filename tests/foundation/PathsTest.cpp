@@ -10,7 +10,7 @@
 namespace {
 
 class PathsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { dir_ = MakeTempDir(); }
     void TearDown() override { RemoveTree(dir_); }
     std::string At(const std::string& relative) const { return dir_ + "/" + relative; }
@@ -39,7 +39,8 @@ TEST_F(PathsTest, ExistenceTestsNeverFollowSymbolicLinks) {
         bool exists, folder;
     };
     const Case cases[] = {
-        {"d", true, true}, {"f", true, false}, {"dangling", true, false}, {"link-to-dir", true, false},
+        {"d", true, true},         {"f", true, false},
+        {"dangling", true, false}, {"link-to-dir", true, false},
         {"missing", false, false},
     };
     for (const Case& c : cases) {

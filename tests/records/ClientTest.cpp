@@ -6,8 +6,8 @@
 
 #include "agent/Globals.h"
 #include "records/Client.h"
-#include "records/Config.h"
 #include "records/ClientManagement.h"
+#include "records/Config.h"
 #include "support/TestHome.h"
 
 TEST(ClientState, ResetClearsBitsTwentyEightToThirtyOneUnlessRequested) {
@@ -17,10 +17,10 @@ TEST(ClientState, ResetClearsBitsTwentyEightToThirtyOneUnlessRequested) {
         int after;
     };
     const Case cases[] = {
-        {0x10000001, 1, true, 0},             // bit 28 goes with bit value 1
+        {0x10000001, 1, true, 0},  // bit 28 goes with bit value 1
         {0x10000003, 1, true, 2},
         {0x10000001, 0x10000000, true, 0x10000001},  // a high bit asked for is kept (XOR mask)
-        {0x70000000, 2, false, 0x70000000},   // nothing to clear: unchanged
+        {0x70000000, 2, false, 0x70000000},          // nothing to clear: unchanged
         {0, 0, false, 0},
     };
     for (const Case& c : cases) {
@@ -56,9 +56,9 @@ TEST(ClientCopy, TransientIsResetAndTheCountFollowsEveryObject) {
 }
 
 TEST(ClientRow, OptionalSlotsAndOverlongTextsStayInBounds) {
-    std::vector<std::string> texts = {"box", "pc12", "jeu du lundi", "10.0.0.7", "SunOS", "1", "2", "1",
-                                      "100", "200", "300", "4", "5", "4000000000", "4000000001", "6",
-                                      "7", "8", "1 2 3 4 5", "9", "10"};
+    std::vector<std::string> texts = {
+        "box", "pc12", "jeu du lundi", "10.0.0.7",   "SunOS", "1", "2", "1",         "100", "200", "300",
+        "4",   "5",    "4000000000",   "4000000001", "6",     "7", "8", "1 2 3 4 5", "9",   "10"};
     std::vector<char*> row;
     for (std::string& t : texts) row.push_back(&t[0]);
     for (int count : {18, 19, 20, 21}) {  // slot 18 is always there

@@ -31,7 +31,7 @@ struct Seen {
 enum class Accepting { Authenticate, ChallengeOnly, HugeChallenge };
 
 class Handshake : public ::testing::Test {
-protected:
+  protected:
     // Separate key folders for each run: "<home>/<tag>A/" and "<tag>B/".
     void Folders(const std::string& tag) {
         confA_ = home_.path(tag + "A/");
@@ -43,9 +43,12 @@ protected:
     // Writes `key` as the file `kind` of `name` on one side.
     void Key(bool accepting, const char* name, const char* kind, RSAKey* key) {
         std::string path = accepting ? confB_ : confA_;
-        if (name) path += strncmp(name, "zelgui_", 7) == 0 ? std::string(name + 7) + "/gui_" : std::string(name) + "/";
+        if (name)
+            path +=
+                strncmp(name, "zelgui_", 7) == 0 ? std::string(name + 7) + "/gui_" : std::string(name) + "/";
         path += kind;
-        ASSERT_EQ(WriteKey(path.c_str(), key, strcmp(kind, "priv") == 0 ? kDefaultKeyPassPhrase : nullptr), 1);
+        ASSERT_EQ(WriteKey(path.c_str(), key, strcmp(kind, "priv") == 0 ? kDefaultKeyPassPhrase : nullptr),
+                  1);
     }
 
     // Forks the accepting side (named `acceptName`), runs `connecting` here
@@ -141,7 +144,7 @@ TEST_F(Handshake, EveryKeySituationAuthenticatesAndEncryptsBothWays) {
     };
     const Case cases[] = {
         {kNone, "agentA", "agentB", true, true, false},
-        {kMatching, "agentA", "agentB", false, true, false},       // no fallback
+        {kMatching, "agentA", "agentB", false, true, false},      // no fallback
         {kPeerLacksMine, "agentA", "agentB", true, true, false},  // connecting side falls back once
         {kMatching, "zelgui_visu", "visu", false, true, true},
         {kMatching, "zelgui_admin", "admin", false, true, true},
