@@ -1,0 +1,226 @@
+// The server's half of a backup and a restore, for tests against the real
+// agent: asking for a catalogue, pulling file streams and keeping their
+// records, pushing them back, and comparing trees on disk.
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "transport/Sock.h"
+
+namespace backup_test {
+
+inline std::string Bar(std::string local) {
+    std::replace(local.begin(), local.end(), '/', '|');
+    return local;
+}
+
+// One expected catalogue line of a file found by a walk or a file rule.
+inline std::string Line(int marker, const std::string& key, const std::string& shortName, const std::string& full,
+                        unsigned time, long long size) {
+    int depth = (int)std::count(key.begin(), key.end(), '|') + 1;
+    char buf[4096];
+    snprintf(buf, sizeof(buf), "%iMD5('%s'), 2, %i, '%s', '%s', 'null', 'null', '%010u', 0, 0, 1, '%lli', 0\n", marker,
+             key.c_str(), depth, shortName.c_str(), full.c_str(), time, size);
+    return buf;
+}
+
+// What came back between "LIST_OK" and "LIST_DONE".
+struct Listing {
+    std::string first_reply, last_reply;
+    std::vector<std::vector<std::string>> blocks;
+    std::vector<std::string> Sorted() const {
+        std::vector<std::string> all;
+        for (const auto& b : blocks) all.insert(all.end(), b.begin(), b.end());
+        std::sort(all.begin(), all.end());
+        return all;
+    }
+};
+
+inline Listing ListFiles(Sock* sock, const std::string& rules, const std::string& command = "list_files_to_save 1") {
+    Listing out;
+    sock->Write(command.c_str());
+    unsigned n = sock->Read();
+    out.first_reply.assign(sock->read_buffer, n);
+    if (out.first_reply != "LIST_OK") return out;
+    sock->Write(rules.data(), (unsigned)rules.size());
+    for (;;) {  // every Read is bounded by the socket's timeout
+        n = sock->Read();
+        std::string packet(sock->read_buffer, n);
+        if (packet == "LIST_DONE") {
+            out.last_reply = packet;
+            return out;
+        }
+        std::vector<std::string> block;
+        size_t start = 0;
+        while (start < packet.size()) {
+            size_t end = packet.find('\n', start);
+            end = end == std::string::npos ? packet.size() : end + 1;
+            block.push_back(packet.substr(start, end - start));
+            start = end;
+        }
+        out.blocks.push_back(block);
+    }
+}
+
+// A catalogue line taken apart: quoted fields unescaped.
+struct Entry {
+    std::string key, short_name, full;
+    unsigned time = 0;
+    long long size = 0;
+};
+
+inline std::string Quoted(const std::string& s, size_t& i) {
+    std::string out;
+    for (; i < s.size() && s[i] != '\''; i++) {
+        if (s[i] == '\\' && i + 1 < s.size()) i++;
+        out += s[i];
+    }
+    return out;
+}
+
+inline bool Parse(const std::string& line, Entry* e) {
+    size_t i = line.find("MD5('");
+    if (i == std::string::npos) return false;
+    i += 5;
+    e->key = Quoted(line, i);
+    i = line.find('\'', i + 1);
+    if (i == std::string::npos) return false;
+    e->short_name = Quoted(line, ++i);
+    i = line.find('\'', i + 1);
+    if (i == std::string::npos) return false;
+    e->full = Quoted(line, ++i);
+    return sscanf(line.c_str() + i, "', 'null', 'null', '%u', 0, 0, 1, '%lli', 0", &e->time, &e->size) == 2;
+}
+
+// One fast record as it travelled.
+struct Record {
+    int type;
+    std::string data;
+    long long value;
+};
+typedef std::vector<Record> Stream;
+
+inline bool EndsFile(int type) { return type == -3 || type == -2 || type == -1 || type == -4; }
+
+// "send_fast" of `paths` (the server's form); one stream per path.
+inline std::vector<Stream> SendFast(Sock* sock, const std::vector<std::string>& paths) {
+    std::vector<Stream> streams;
+    sock->Write("send_fast 1");
+    sock->Read();
+    if (std::string(sock->read_buffer) != "SEND_OK") return streams;
+    std::string list;
+    for (const std::string& p : paths) list += p + "\n";
+    sock->Write(list.data(), (unsigned)list.size());
+    for (size_t f = 0; f < paths.size(); f++) {
+        Stream s;
+        for (;;) {
+            char* data = nullptr;
+            int length = 0;
+            long long value = 0;
+            int type = sock->FastRead(data, length, value);
+            s.push_back(Record{type, type >= 0 ? std::string(data, (size_t)length) : std::string(), value});
+            if (EndsFile(type)) break;
+        }
+        streams.push_back(s);
+    }
+    return streams;
+}
+
+inline void Push(Sock* sock, const Stream& stream) {
+    for (const Record& r : stream) {
+        std::string copy = r.data;
+        sock->FastWrite(r.type, &copy[0], (int)copy.size(), r.value);
+    }
+}
+
+// "get_fast ..." of `list` ("name\tmtime" lines), the streams pushed back,
+// then an echo that returns once the agent has taken them all.
+inline std::string Restore(Sock* sock, const std::string& command, const std::string& list,
+                           const std::vector<Stream>& streams) {
+    sock->Write(command.c_str());
+    unsigned n = sock->Read();
+    std::string reply(sock->read_buffer, n);
+    if (reply != "GET_OK") return reply;
+    sock->Write(list.data(), (unsigned)list.size());
+    for (const Stream& s : streams) Push(sock, s);
+    sock->FastSend();
+    sock->Write("echo restored");
+    n = sock->Read();
+    return std::string(sock->read_buffer, n);
+}
+
+// The files and links of a tree, by path relative to its root.
+struct Node {
+    bool link = false;
+    std::string content;  // file bytes, or the link target
+    unsigned uid = 0, gid = 0, mode = 0;
+    long mtime = 0;
+    bool operator==(const Node& o) const {
+        return link == o.link && content == o.content && uid == o.uid && gid == o.gid && mode == o.mode &&
+               mtime == o.mtime;
+    }
+};
+
+inline void Snapshot(const std::string& root, const std::string& rel, std::map<std::string, Node>* out) {
+    DIR* d = opendir((root + rel).c_str());
+    if (!d) return;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        std::string path = root + rel + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            Snapshot(root, rel + "/" + name, out);
+            continue;
+        }
+        Node n;
+        n.uid = st.st_uid;
+        n.gid = st.st_gid;
+        n.mtime = (long)st.st_mtime;
+        if (S_ISLNK(st.st_mode)) {
+            n.link = true;
+            char target[4096];
+            ssize_t len = readlink(path.c_str(), target, sizeof(target));
+            n.content.assign(target, len > 0 ? (size_t)len : 0);
+        } else {
+            n.mode = st.st_mode & 07777;
+            FILE* f = fopen(path.c_str(), "rb");
+            char buf[65536];
+            size_t got;
+            while (f && (got = fread(buf, 1, sizeof(buf), f)) > 0) n.content.append(buf, got);
+            if (f) fclose(f);
+        }
+        (*out)[rel + "/" + name] = n;
+    }
+    closedir(d);
+}
+
+inline std::map<std::string, Node> Snapshot(const std::string& root) {
+    std::map<std::string, Node> out;
+    Snapshot(root, "", &out);
+    return out;
+}
+
+// Names of the entries of `dir` (not below it).
+inline std::vector<std::string> Entries(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace backup_test
