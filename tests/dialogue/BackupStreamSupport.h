@@ -209,6 +209,29 @@ inline std::map<std::string, Node> Snapshot(const std::string& root) {
     return out;
 }
 
+// What differs between two snapshots, one line per path; empty when equal.
+inline std::string Differences(const std::map<std::string, Node>& a, const std::map<std::string, Node>& b) {
+    std::string out;
+    for (const auto& e : a) {
+        auto it = b.find(e.first);
+        if (it == b.end()) {
+            out += e.first + ": missing\n";
+            continue;
+        }
+        const Node& x = e.second;
+        const Node& y = it->second;
+        if (x == y) continue;
+        char text[256];
+        snprintf(text, sizeof(text), ": link %d/%d size %zu/%zu same bytes %d uid %u/%u gid %u/%u mode %o/%o mtime %ld/%ld\n",
+                 x.link, y.link, x.content.size(), y.content.size(), x.content == y.content, x.uid, y.uid, x.gid,
+                 y.gid, x.mode, y.mode, x.mtime, y.mtime);
+        out += e.first + text;
+    }
+    for (const auto& e : b)
+        if (!a.count(e.first)) out += e.first + ": unexpected\n";
+    return out;
+}
+
 // Names of the entries of `dir` (not below it).
 inline std::vector<std::string> Entries(const std::string& dir) {
     std::vector<std::string> names;

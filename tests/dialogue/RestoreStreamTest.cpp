@@ -1,0 +1,274 @@
+// The restore half against the real agent, and a whole backup and restore
+// as the server runs them: catalogue, "send_fast" of every listed path with
+// the records kept, "get_fast" into a new folder and in place; streams cut
+// or refused; metadata that a planted link must not redirect.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <memory>
+#include <random>
+
+#include "dialogue/AgentHarness.h"
+#include "dialogue/BackupStreamSupport.h"
+#include "support/TestHome.h"
+#include "transport/Sock.h"
+
+using namespace backup_test;
+
+namespace {
+
+std::string RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = (char)(gen() & 0xff);
+    return s;
+}
+
+void SetTime(const std::string& path, long t) {
+    struct timeval tv[2] = {{t, 0}, {t, 0}};
+    lutimes(path.c_str(), tv);
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+std::string UnixRecord(unsigned uid, unsigned gid, unsigned mode) {
+    char text[40];
+    snprintf(text, sizeof(text), "M_UNIX%08x.%08x.%08x", uid, gid, mode);
+    return text;
+}
+
+// A regular file's stream as the agent sends it.
+Stream FileStream(const std::string& content, unsigned mode, unsigned uid = 0, unsigned gid = 0) {
+    long long total = (long long)content.size() + 32;
+    Stream s{{0, UnixRecord(uid, gid, S_IFREG | mode), total}};
+    if (!content.empty()) s.push_back({1, content, total});
+    s.push_back({-3, "", 0});
+    return s;
+}
+
+Stream LinkStream(const std::string& target, unsigned mode) {
+    long long total = (long long)target.size() + 32 + 14;
+    char head[16];
+    snprintf(head, sizeof(head), "M_LINK%08x", (unsigned)target.size());
+    return Stream{{0, UnixRecord(0, 0, S_IFLNK | mode), total}, {1, head + target, total}, {-3, "", 0}};
+}
+
+class RestoreStreamTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        daemon_ = new AgentDaemon();
+        ASSERT_TRUE(daemon_->Started()) << ReadWholeFile(daemon_->dir() + "/console");
+    }
+    static void TearDownTestSuite() {
+        delete daemon_;
+        daemon_ = nullptr;
+    }
+    void SetUp() override {
+        sock_.reset(daemon_->Connect());
+        ASSERT_NE(nullptr, sock_);
+        work_ = MakeTempDir();
+    }
+    void TearDown() override {
+        if (sock_ && !sock_->dead) sock_->CloseConnection();
+        RemoveTree(work_);
+    }
+    std::string InPlace(const std::string& list, const std::vector<Stream>& streams) {
+        return Restore(sock_.get(), "get_fast normal", list, streams);
+    }
+
+    static AgentDaemon* daemon_;
+    ServerSide server_;
+    std::unique_ptr<Sock> sock_;
+    std::string work_;
+};
+
+AgentDaemon* RestoreStreamTest::daemon_ = nullptr;
+
+// Builds the tree to back up; returns false when a part needs root.
+void BuildTree(const std::string& src, bool root) {
+    for (const char* d : {"", "/nested", "/nested/a", "/nested/a/b", "/nested/a/b/c", "/nested/sub dir"})
+        mkdir((src + d).c_str(), 0755);
+    WriteWholeFile(src + "/plain.txt", "plain text\n");
+    WriteWholeFile(src + "/empty", "");
+    WriteWholeFile(src + "/nested/a/empty too", "");
+    WriteWholeFile(src + "/nested/a/b/c/deep.bin", RandomBytes(100000, 1));
+    WriteWholeFile(src + "/big.bin", RandomBytes(9 * 1000 * 1000 + 123, 2));
+    WriteWholeFile(src + "/nested/sub dir/with blank.txt", "blank");
+    WriteWholeFile(src + "/it's \"quoted\"", "quotes");
+    WriteWholeFile(src + "/caf\xe9 na\xefve \\ back", "latin-1 name");
+    WriteWholeFile(src + "/private", "secret");
+    chmod((src + "/private").c_str(), 0600);
+    WriteWholeFile(src + "/script.sh", "#!/bin/sh\n");
+    chmod((src + "/script.sh").c_str(), 0755);
+    WriteWholeFile(src + "/setuid-prog", "program");
+    symlink("plain.txt", (src + "/link-file").c_str());
+    symlink("nested", (src + "/link-dir").c_str());
+    symlink("nowhere/at all", (src + "/dangling").c_str());
+    if (root) {
+        WriteWholeFile(src + "/owned", "someone else's");
+        chown((src + "/owned").c_str(), 12345, 23456);
+        chmod((src + "/owned").c_str(), 0640);
+        chown((src + "/setuid-prog").c_str(), 12345, 23456);
+        lchown((src + "/dangling").c_str(), 12345, 23456);
+    }
+    chmod((src + "/setuid-prog").c_str(), 04755);  // after chown, which would clear it
+    long t = 1000000000;
+    for (const auto& entry : Snapshot(src)) SetTime(src + entry.first, t += 3600);
+}
+
+TEST_F(RestoreStreamTest, RoundTripKeepsBytesOwnersModesTimesAndLinkTargets) {
+    const bool root = geteuid() == 0;
+    const std::string src = work_ + "/src";
+    BuildTree(src, root);
+    const auto original = Snapshot(src);
+    ASSERT_EQ(root ? 15u : 14u, original.size());
+    EXPECT_EQ(04755u, original.at("/setuid-prog").mode);
+
+    // Back up as the server does: the catalogue, then every listed path.
+    Listing l = ListFiles(sock_.get(), "include dir \"" + Bar(src) + "|\"");
+    ASSERT_EQ("LIST_DONE", l.last_reply);
+    std::vector<Entry> entries;
+    for (const std::string& line : l.Sorted()) {
+        Entry e;
+        ASSERT_TRUE(Parse(line, &e)) << line;
+        entries.push_back(e);
+    }
+    ASSERT_EQ(original.size(), entries.size());
+    std::vector<std::string> paths;
+    std::string list;
+    for (const Entry& e : entries) {
+        paths.push_back(e.full);
+        list += e.full + "\t" + std::to_string(e.time) + "\n";
+    }
+    std::vector<Stream> streams = SendFast(sock_.get(), paths);
+    ASSERT_EQ(paths.size(), streams.size());
+    for (const Stream& s : streams) ASSERT_EQ(-3, s.back().type);
+
+    // Restored under a new location: the whole path below it.
+    const std::string dst = work_ + "/elsewhere";
+    EXPECT_EQ("restored", Restore(sock_.get(), "get_fast relative " + Bar(dst) + "|", list, streams));
+    EXPECT_EQ("", Differences(original, Snapshot(dst + src)));
+
+    // In place, over a tree that changed meanwhile.
+    WriteWholeFile(src + "/plain.txt", "changed since");
+    chmod((src + "/plain.txt").c_str(), 0777);
+    chmod((src + "/setuid-prog").c_str(), 0755);
+    RemoveTree(src + "/nested/a");
+    unlink((src + "/link-file").c_str());
+    WriteWholeFile(src + "/link-file", "a file where a link was");
+    unlink((src + "/big.bin").c_str());
+    symlink("/", (src + "/big.bin").c_str());
+    if (root) chown((src + "/owned").c_str(), 0, 0);
+    EXPECT_EQ("restored", Restore(sock_.get(), "get_fast_2 normal", list, streams));
+    EXPECT_EQ("", Differences(original, Snapshot(src)));
+}
+
+TEST_F(RestoreStreamTest, EmptyListAndRelativeRestoreWithoutLocationKeepTheDialogueInStep) {
+    // An empty list after "GET_OK" transfers nothing.
+    EXPECT_EQ("restored", Restore(sock_.get(), "get_fast relative", "", {}));
+    // Without a location a relative restore lands under the restore folder.
+    const std::string name = "|from|server|file.txt";
+    EXPECT_EQ("restored", Restore(sock_.get(), "get_fast relative", name + "\t1300000000\n",
+                                  {FileStream("restored content", 0640)}));
+    const std::string target = daemon_->path("restaure/from/server/file.txt");
+    EXPECT_EQ("restored content", ReadWholeFile(target));
+    struct stat st;
+    ASSERT_EQ(0, stat(target.c_str(), &st));
+    EXPECT_EQ(0640u, st.st_mode & 07777);
+    EXPECT_EQ(1300000000, st.st_mtime);
+}
+
+TEST_F(RestoreStreamTest, CutInTheMiddleOfALargeFileKeepsTheOriginalAndNoTemporaryFile) {
+    const std::string target = work_ + "/precious";
+    WriteWholeFile(target, "the original content");
+    sock_->Write("get_fast normal");
+    sock_->Read();
+    ASSERT_STREQ("GET_OK", sock_->read_buffer);
+    std::string list = Bar(target) + "\t0\n";
+    sock_->Write(list.data(), (unsigned)list.size());
+    const long long total = 20 * 1024 * 1024 + 32;
+    std::string meta = UnixRecord(0, 0, S_IFREG | 0644);
+    sock_->FastWrite(0, &meta[0], 32, total);
+    std::string piece = RandomBytes(4194304, 3);
+    for (int i = 1; i <= 2; i++) {
+        sock_->FastWrite(i, &piece[0], (int)piece.size(), total);
+        sock_->FastSend();  // acknowledged: the agent holds the data
+    }
+    EXPECT_EQ(2u, Entries(work_).size());  // the original and its partial copy
+    sock_.reset();  // the connection drops mid-file
+    std::unique_ptr<Sock> probe(daemon_->Connect());
+    ASSERT_NE(nullptr, probe);
+    EXPECT_EQ("alive", daemon_->Ask(probe.get(), "echo alive"));
+    probe->CloseConnection();
+    for (int i = 0; i < 100 && Entries(work_).size() > 1; i++) usleep(50000);
+    EXPECT_EQ(std::vector<std::string>{"precious"}, Entries(work_));
+    EXPECT_EQ("the original content", ReadWholeFile(target));
+}
+
+TEST_F(RestoreStreamTest, PlantedLinkNeverReceivesTheRestoredMetadata) {
+    const std::string victim = work_ + "/victim";
+    WriteWholeFile(victim, "victim content");
+    chmod(victim.c_str(), 0644);
+    // A link planted where a regular file is restored in place, and a link
+    // record carrying a set-user-ID mode.
+    ASSERT_EQ(0, symlink(victim.c_str(), (work_ + "/planted").c_str()));
+    std::string list = Bar(work_ + "/planted") + "\t1100000000\n" + Bar(work_ + "/as-link") + "\t1100000000\n";
+    EXPECT_EQ("restored", InPlace(list, {FileStream("restored bytes", 04755), LinkStream(victim, 04777)}));
+    EXPECT_EQ("victim content", ReadWholeFile(victim));
+    EXPECT_EQ((mode_t)(S_IFREG | 0644), ModeOf(victim));
+    EXPECT_EQ((mode_t)(S_IFREG | 04755), ModeOf(work_ + "/planted"));
+    EXPECT_EQ("restored bytes", ReadWholeFile(work_ + "/planted"));
+    EXPECT_TRUE(S_ISLNK(ModeOf(work_ + "/as-link")));
+    struct stat st;
+    ASSERT_EQ(0, stat(victim.c_str(), &st));
+    EXPECT_NE(1100000000, st.st_mtime);
+}
+
+// Files that cannot be written here, or that the sender could not read,
+// leave what was there and the following files still arrive.
+TEST_F(RestoreStreamTest, RefusedOrUnwritableFilesKeepTheOriginalAndTheStreamInStep) {
+    WriteWholeFile(work_ + "/kept", "keep me");
+    WriteWholeFile(work_ + "/not-a-folder", "a plain file");
+    std::string list;
+    for (const char* name : {"/kept", "/not-a-folder/child", "/gone", "/corrupt", "/last"})
+        list += Bar(work_ + name) + "\t0\n";
+    WriteWholeFile(work_ + "/gone", "still here");
+    WriteWholeFile(work_ + "/corrupt", "intact");
+    Stream unreadable{{0, UnixRecord(0, 0, S_IFREG | 0644), 100}, {1, "partial", 100}, {-1, "", 0}};
+    Stream missing{{-2, "", 0}};
+    Stream corrupted{{0, UnixRecord(0, 0, S_IFREG | 0644), 100}, {-4, "", 0}};
+    EXPECT_EQ("restored", InPlace(list, {unreadable, FileStream(RandomBytes(5000, 4), 0644), missing, corrupted,
+                                         FileStream("the last one", 0600)}));
+    EXPECT_EQ("keep me", ReadWholeFile(work_ + "/kept"));
+    EXPECT_EQ("a plain file", ReadWholeFile(work_ + "/not-a-folder"));
+    EXPECT_EQ("still here", ReadWholeFile(work_ + "/gone"));
+    EXPECT_EQ("intact", ReadWholeFile(work_ + "/corrupt"));
+    EXPECT_EQ("the last one", ReadWholeFile(work_ + "/last"));
+    EXPECT_EQ((std::vector<std::string>{"corrupt", "gone", "kept", "last", "not-a-folder"}), Entries(work_));
+}
+
+// Metadata from other systems is consumed from the front of the records;
+// a file announced empty (value 0) is created and what follows stays in step.
+TEST_F(RestoreStreamTest, ForeignMetadataAndTotallyEmptyFilesAreConsumedInStep) {
+    std::string list;
+    for (const char* name : {"/foreign", "/announced-empty", "/next"}) list += Bar(work_ + name) + "\t0\n";
+    std::string items = UnixRecord(0, 0, S_IFREG | 0600) + "M_WFAT00000020" + "M_XRSC00000006" + "rsr";
+    Stream foreign{{0, items, 100}, {1, "c!M_UNIX data that looks like metadata", 100}, {-3, "", 0}};
+    Stream empty{{0, "", 0}, {-3, "", 0}};
+    EXPECT_EQ("restored", InPlace(list, {foreign, empty, FileStream("next file", 0644)}));
+    // "rsr" + "c!M" complete the six resource bytes; the rest is data.
+    EXPECT_EQ("rsrc!M", ReadWholeFile(work_ + "/foreign.rsrc"));
+    EXPECT_EQ("_UNIX data that looks like metadata", ReadWholeFile(work_ + "/foreign"));
+    EXPECT_EQ(0600u, ModeOf(work_ + "/foreign") & 07777);
+    struct stat st;
+    ASSERT_EQ(0, lstat((work_ + "/announced-empty").c_str(), &st));
+    EXPECT_EQ(0, st.st_size);
+    EXPECT_EQ("next file", ReadWholeFile(work_ + "/next"));
+}
+
+}  // namespace
