@@ -126,6 +126,25 @@ TEST_F(DispatcherTest, FileSystemCommands) {
     EXPECT_EQ("ERROR_UNLINK", Ask("fs_unlink you " + wire + "|a.txt"));
 }
 
+TEST_F(DispatcherTest, LongPathsWorkAndImpossibleOnesReadAsMissing) {
+    std::string deep = daemon_->path("long");
+    for (int i = 0; i < 12; i++) deep += "/" + std::string(50, 'a' + i);
+    ASSERT_GT(deep.size(), 600u);
+    std::string cmd = "mkdir -p " + deep;
+    ASSERT_EQ(0, system(cmd.c_str()));
+    WriteWholeFile(deep + "/f", "abc");
+    std::string wire = deep + "/f";
+    for (char& c : wire)
+        if (c == '/') c = '|';
+    EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", Ask("md5sum " + wire));
+    EXPECT_EQ(0u, Ask("list you \"" + wire + "\"").find("1\nfile 3 "));
+
+    std::string impossible = "|" + std::string(5000, 'z') + "|f";
+    EXPECT_EQ("0", Ask("list you \"" + impossible + "\""));
+    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", Ask("md5sum " + impossible));
+    EXPECT_EQ("ERROR_FILE_DOES_NOT_EXIST", Ask("send " + impossible));
+}
+
 TEST_F(DispatcherTest, ClearLogsWritesTheFrenchHeaderInLatin1) {
     sock_->Write("clear_logs");
     sock_->Read();

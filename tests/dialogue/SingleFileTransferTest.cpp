@@ -95,6 +95,20 @@ TEST_F(SingleFileTransferTest, ThreeMegabytesBothWaysWithAndWithoutEncryption) {
     EXPECT_FALSE(HasTemporaryLeftovers(daemon_->dir()));
 }
 
+TEST_F(SingleFileTransferTest, AgentConfiguredWithoutEncryptionSendsTheSameBytes) {
+    AgentDaemon clear("name=agent-under-test\ncrypt=0\n");
+    ASSERT_TRUE(clear.Started());
+    std::unique_ptr<Sock> sock(clear.Connect());
+    ASSERT_NE(nullptr, sock);
+    const std::string content = RandomBytes(3 * 1024 * 1024, 21);
+    WriteWholeFile(clear.path("plain"), content);
+    sock->FormatWrite("send %s", ToWire(clear.path("plain")).c_str());
+    std::string back = work_ + "/plain-back";
+    ASSERT_EQ(0, GetFile(sock.get(), back.c_str(), nullptr, nullptr, "wb"));
+    EXPECT_EQ(content, ReadWholeFile(back));
+    sock->CloseConnection();
+}
+
 TEST_F(SingleFileTransferTest, ResumeOfferWithMatchingDigestSendsOnlyTheRest) {
     const std::string content = RandomBytes(2 * 1024 * 1024, 11);
     std::string target = daemon_->path("resumable");
