@@ -162,6 +162,7 @@ TEST_F(BackupStreamTest, LargeFolderArrivesInBlocksOfTwoThousandLines) {
     EXPECT_EQ(2000u, l.blocks[1].size());
     EXPECT_EQ(500u, l.blocks[2].size());
     EXPECT_EQ("LIST_DONE", l.last_reply);
+    EXPECT_NE(std::string::npos, daemon_->Messages().find("Files Listed in "));
 }
 
 TEST_F(BackupStreamTest, EmptyOrInvalidRuleBlockListsNothingAndTheDialogueGoesOn) {

@@ -271,4 +271,25 @@ TEST_F(RestoreStreamTest, ForeignMetadataAndTotallyEmptyFilesAreConsumedInStep) 
     EXPECT_EQ("next file", ReadWholeFile(work_ + "/next"));
 }
 
+TEST_F(RestoreStreamTest, SpecialNamesDriveLettersAndShareLocationsAreRelocated) {
+    const std::string L = Bar(work_) + "|";
+    struct Case {
+        std::string command, name, expected;  // expected: local path
+    } cases[] = {
+        {"get_fast relative " + L, "SYSTEM_STATE", work_ + "/system.bkf"},
+        {"get_fast relative " + L, "EXCHANGE|FULL|srv|db", work_ + "/EXCHANGE/Exchange_srv.bkf"},
+        {"get_fast relative " + L, "EXCHANGE|MAILBOX|box|db", work_ + "/EXCHANGE/box.PST"},
+        {"get_fast relative " + L, "|C:|data|f", work_ + "/C_/data/f"},
+        {"get_fast normal", "SYSTEM_STATE", daemon_->path("restaure/system.bkf")},
+        {"get_fast normal", "SHARE|docs|a.txt", daemon_->path("restaure/SHARE/docs/a.txt")},
+        {"get_fast relative SHARE|sub|", "|x|y.txt", daemon_->path("share/sub/y.txt")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command + " / " + c.name);
+        EXPECT_EQ("restored", Restore(sock_.get(), c.command, c.name + "\t0\n", {FileStream(c.name, 0644)}));
+        EXPECT_EQ(c.name, ReadWholeFile(c.expected));
+    }
+    EXPECT_NE(std::string::npos, daemon_->Messages().find("Restauration a l'emplacement (SHARE|sub|)"));
+}
+
 }  // namespace
