@@ -5,7 +5,9 @@
 // casecompare and compareLessChar log misuse (a null argument).
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 // True when both are non-null and equal.
 bool compare(const char* a, const char* b);
@@ -50,3 +52,10 @@ char* replacecarriagereturn(const char* s);
 // at most 1023 bytes (freed with delete[]) or null when a step fails or the
 // result is empty.
 char* StringEncode(const char* s, const char* from, const char* to);
+
+// Copies `text` (null: empty) into a fixed-size field, cut to the field and
+// always terminated.
+template <size_t N>
+inline void CopyText(char (&out)[N], const char* text) {
+    snprintf(out, N, "%s", text ? text : "");
+}

@@ -5,14 +5,11 @@
 #include <string.h>
 #include <time.h>
 
+#include "foundation/Text.h"
+
 int client_count = 0;
 
 namespace {
-
-template <size_t N>
-void CopyText(char (&out)[N], const char* text) {
-    snprintf(out, N, "%s", text ? text : "");
-}
 
 int ToInt(const char* text) { return text ? atoi(text) : 0; }
 

@@ -7,17 +7,13 @@
 
 #include "agent/Globals.h"
 #include "foundation/Log.h"
+#include "foundation/Text.h"
 #include "records/Client.h"
 #include "records/Config.h"
 
 namespace {
 
 std::atomic<OperatingSystemProbe> os_probe{nullptr};
-
-template <size_t N>
-void CopyText(char (&out)[N], const char* text) {
-    snprintf(out, N, "%s", text ? text : "");
-}
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "agent/Lifecycle.h"
 #include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
+#include "foundation/Text.h"
 #include "foundation/Threads.h"
 
 int config_count = 0;
@@ -16,11 +17,6 @@ const char* const kDefaultNtpServer = "ntp.example.org";
 const char* const kDefaultUrl = "http://www.example.org/";
 
 namespace {
-
-template <size_t N>
-void CopyText(char (&out)[N], const char* text) {
-    snprintf(out, N, "%s", text ? text : "");
-}
 
 template <typename T>
 void FreeAll(std::vector<T*>& list) {

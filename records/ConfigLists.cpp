@@ -3,16 +3,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "foundation/Text.h"
+
 int route_count = 0;
-
-namespace {
-
-template <size_t N>
-void CopyText(char (&out)[N], const char* text) {
-    snprintf(out, N, "%s", text ? text : "");
-}
-
-}  // namespace
 
 Route::Route(const char* a, const char* b, const char* c) {
     CopyText(address, a);
