@@ -613,8 +613,10 @@ int MultiSendSimpleFile(Sock* sock, long long size, const char* path_in, const c
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW);
     if (fd < 0 && fallback) fd = open(Local(fallback).c_str(), O_RDONLY | O_NOFOLLOW);
     if (fd < 0) {
-        sock->FastWrite(errno == ENOENT ? -2 : -1, nullptr, 0, 0);
-        return errno == ENOENT ? -7 : -5;
+        // Decided before writing: the record's own work may change errno.
+        bool missing = errno == ENOENT;
+        sock->FastWrite(missing ? -2 : -1, nullptr, 0, 0);
+        return missing ? -7 : -5;
     }
     if (size == 0) {
         sock->FastWrite(0, nullptr, 0, 0);
