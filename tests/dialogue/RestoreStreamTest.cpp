@@ -292,4 +292,30 @@ TEST_F(RestoreStreamTest, SpecialNamesDriveLettersAndShareLocationsAreRelocated)
     EXPECT_NE(std::string::npos, daemon_->Messages().find("Restauration a l'emplacement (SHARE|sub|)"));
 }
 
+// Paths far beyond 400 bytes, and a name at the system's limit, for which a
+// temporary name made by adding a suffix would be too long.
+TEST_F(RestoreStreamTest, LongPathsAndLongestNamesTravelAndRestore) {
+    std::string dir = work_ + "/src";
+    mkdir(dir.c_str(), 0755);
+    for (int i = 0; i < 8; i++) {
+        dir += "/" + std::string(100, (char)('a' + i));
+        ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
+    }
+    const std::string name = dir + "/" + std::string(255, 'n');
+    WriteWholeFile(name, "at the limit");
+    SetTime(name, 1200000000);
+    std::vector<Stream> streams = SendFast(sock_.get(), {Bar(name)});
+    ASSERT_EQ(1u, streams.size());
+    ASSERT_EQ(3u, streams[0].size());
+    EXPECT_EQ("at the limit", streams[0][1].data);
+    const std::string list = Bar(name) + "\t1200000000\n";
+    const std::string dst = work_ + "/dst";
+    EXPECT_EQ("restored", Restore(sock_.get(), "get_fast relative " + Bar(dst) + "|", list, streams));
+    EXPECT_EQ("at the limit", ReadWholeFile(dst + name));
+    WriteWholeFile(name, "changed");
+    EXPECT_EQ("restored", InPlace(list, streams));
+    EXPECT_EQ("at the limit", ReadWholeFile(name));
+    EXPECT_EQ(1u, Entries(dir).size());
+}
+
 }  // namespace
