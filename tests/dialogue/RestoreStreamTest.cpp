@@ -217,8 +217,12 @@ TEST_F(RestoreStreamTest, PlantedLinkNeverReceivesTheRestoredMetadata) {
     // A link planted where a regular file is restored in place, and a link
     // record carrying a set-user-ID mode.
     ASSERT_EQ(0, symlink(victim.c_str(), (work_ + "/planted").c_str()));
-    std::string list = Bar(work_ + "/planted") + "\t1100000000\n" + Bar(work_ + "/as-link") + "\t1100000000\n";
-    EXPECT_EQ("restored", InPlace(list, {FileStream("restored bytes", 04755), LinkStream(victim, 04777)}));
+    // A link whose folders do not exist yet gets them.
+    std::string list = Bar(work_ + "/planted") + "\t1100000000\n" + Bar(work_ + "/as-link") + "\t1100000000\n" +
+                       Bar(work_ + "/new/folders/link") + "\t0\n";
+    EXPECT_EQ("restored", InPlace(list, {FileStream("restored bytes", 04755), LinkStream(victim, 04777),
+                                         LinkStream("../../victim", 0777)}));
+    EXPECT_EQ("victim content", ReadWholeFile(work_ + "/new/folders/link"));
     EXPECT_EQ("victim content", ReadWholeFile(victim));
     EXPECT_EQ((mode_t)(S_IFREG | 0644), ModeOf(victim));
     EXPECT_EQ((mode_t)(S_IFREG | 04755), ModeOf(work_ + "/planted"));
