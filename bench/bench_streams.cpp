@@ -103,7 +103,8 @@ std::vector<std::string> MakeTree(const std::string& root, int files, int folder
     mkdir(root.c_str(), 0755);
     for (int f = 0; f < folders; f++) mkdir((root + "/folder" + std::to_string(f)).c_str(), 0755);
     for (int i = 0; i < files; i++) {
-        std::string p = root + "/folder" + std::to_string(i % folders) + "/file-" + std::to_string(i) + ".dat";
+        std::string p =
+            root + "/folder" + std::to_string(i % folders) + "/file-" + std::to_string(i) + ".dat";
         WriteFile(p, size ? size : (size_t)(i % 200));
         paths.push_back(p);
     }
@@ -188,7 +189,9 @@ long long SendFast(Sock& sock, const std::string& list, size_t files) {
     return bytes;
 }
 
-int Run(const std::string& shell) { return system(shell.c_str()); }
+int Run(const std::string& shell) {
+    return system(shell.c_str());
+}
 
 }  // namespace
 
@@ -213,8 +216,14 @@ int main(int argc, char** argv) {
     fflush(stdout);
     int terminal = dup(1);
     int null_fd = open("/dev/null", O_WRONLY);
-    auto quiet = [&] { fflush(stdout); dup2(null_fd, 1); };
-    auto loud = [&] { fflush(stdout); dup2(terminal, 1); };
+    auto quiet = [&] {
+        fflush(stdout);
+        dup2(null_fd, 1);
+    };
+    auto loud = [&] {
+        fflush(stdout);
+        dup2(terminal, 1);
+    };
 
     Sock sock(AF_INET, SOCK_STREAM, 0);
     if (!sock.Connect("127.0.0.2", port) || !sock.Identify()) {
@@ -226,8 +235,8 @@ int main(int argc, char** argv) {
     std::string tree = home + "/tree";
     double t = Now();
     MakeTree(tree, list_files, std::max(1, list_files / 100), 0);
-    fprintf(stderr, "listing tree: %d files in %d folders, built in %.1fs\n", list_files, std::max(1, list_files / 100),
-            Now() - t);
+    fprintf(stderr, "listing tree: %d files in %d folders, built in %.1fs\n", list_files,
+            std::max(1, list_files / 100), Now() - t);
     std::string find = "find '" + tree + "' -printf '%p %s %T@\\n' > /dev/null";
     Run(find);  // warms the cache
     double find_s = Best(3, [&] { Run(find); });
@@ -243,14 +252,16 @@ int main(int argc, char** argv) {
     });
     long peak_before = PeakKiB();
     size_t wire_lines = 0;
-    double wire_s = Best(3, [&] { wire_lines = ListOverTheWire(sock, "include dir \"" + Bar(tree) + "|\""); });
+    double wire_s =
+        Best(3, [&] { wire_lines = ListOverTheWire(sock, "include dir \"" + Bar(tree) + "|\""); });
     long peak_after = PeakKiB();
     loud();
     printf("listing %d files (%zu lines, %zu over the wire):\n", list_files, listed, wire_lines);
     printf("  find -printf:            %9.0f files/s\n", list_files / find_s);
     printf("  walk into a local sink:  %9.0f files/s (%.2f of find)\n", list_files / sink_s, find_s / sink_s);
     printf("  list_files_to_save:      %9.0f files/s (%.2f of find)\n", list_files / wire_s, find_s / wire_s);
-    printf("  process peak memory %ld KiB before the wire listings, %ld KiB after\n", peak_before, peak_after);
+    printf("  process peak memory %ld KiB before the wire listings, %ld KiB after\n", peak_before,
+           peak_after);
     Run("rm -rf '" + tree + "'");
 
     // 2. One large file.
@@ -265,8 +276,10 @@ int main(int argc, char** argv) {
     double big_s = Best(3, [&] { got = SendFast(sock, Bar(big), 1); });
     loud();
     double rate = bytes / big_s / 1e6;
-    printf("send_fast of one %d MiB file (%lld bytes): %.0f MB/s; raw socket copy of the file %.0f MB/s (%.2f)\n",
-           big_mib, got, rate, raw, rate / raw);
+    printf(
+        "send_fast of one %d MiB file (%lld bytes): %.0f MB/s; raw socket copy of the file %.0f MB/s "
+        "(%.2f)\n",
+        big_mib, got, rate, raw, rate / raw);
     unlink(big.c_str());
 
     // 3. Many small files.
@@ -280,8 +293,8 @@ int main(int argc, char** argv) {
     quiet();
     double small_s = Best(3, [&] { got = SendFast(sock, list, paths.size()); });
     loud();
-    printf("send_fast of %d files of 1 KiB (%lld bytes): %.0f files/s; tar | cat %.0f files/s (%.2f)\n", small_files,
-           got, small_files / small_s, small_files / tar_s, tar_s / small_s);
+    printf("send_fast of %d files of 1 KiB (%lld bytes): %.0f files/s; tar | cat %.0f files/s (%.2f)\n",
+           small_files, got, small_files / small_s, small_files / tar_s, tar_s / small_s);
 
     sock.CloseConnection();
     set_kill(1);

@@ -19,11 +19,11 @@ namespace {
 
 // Each block of catalogue lines travels as one framed packet.
 class SockCatalogueSink : public CatalogueSink {
-public:
+  public:
     explicit SockCatalogueSink(Sock* sock) : sock_(sock) {}
     void SendBlock(std::vector<char*>& lines) override { sock_->WriteVector(&lines); }
 
-private:
+  private:
     Sock* sock_;
 };
 
@@ -94,7 +94,8 @@ void GetFast(Session& s, const char*, const char* rest) {
     s.sock->Write("GET_OK");
     unsigned n = s.sock->Read();
     std::string list(s.sock->read_buffer, strnlen(s.sock->read_buffer, n));
-    if (!list.empty()) MultiGetFiles(s.sock, &list[0], relative ? 1 : 0, location.empty() ? nullptr : location.c_str());
+    if (!list.empty())
+        MultiGetFiles(s.sock, &list[0], relative ? 1 : 0, location.empty() ? nullptr : location.c_str());
 }
 
 }  // namespace commands

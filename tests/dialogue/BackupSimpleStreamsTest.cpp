@@ -19,7 +19,7 @@ using namespace backup_test;
 namespace {
 
 class BackupSimpleStreamsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         int fds[2];
         ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
@@ -68,7 +68,8 @@ TEST_F(BackupSimpleStreamsTest, PlainFileStreamsNumberFromZeroAndReportMissingFi
             EXPECT_EQ(0, MultiSendSimpleFile(sock, 5, home_.path("five").c_str(), nullptr));
             EXPECT_EQ(0, MultiSendSimpleFile(sock, 0, home_.path("empty").c_str(), nullptr));
             EXPECT_EQ(-7, MultiSendSimpleFile(sock, 3, home_.path("absent").c_str(), nullptr));
-            EXPECT_EQ(0, MultiSendSimpleFile(sock, 5, home_.path("absent").c_str(), home_.path("five").c_str()));
+            EXPECT_EQ(0,
+                      MultiSendSimpleFile(sock, 5, home_.path("absent").c_str(), home_.path("five").c_str()));
             sock->FastSend();
         },
         4);
@@ -110,7 +111,8 @@ TEST_F(BackupSimpleStreamsTest, ReceiverCreatesAnnouncedEmptyFileAndStaysInStep)
     long long results[2] = {-100, -100};
     std::thread reader([&] {
         results[0] = MultiGetFile(receiver_.get(), home_.path("out-empty").c_str(), nullptr, nullptr, 1, 0);
-        results[1] = MultiGetFile(receiver_.get(), home_.path("out|data").c_str(), nullptr, nullptr, 1, 1200000000);
+        results[1] =
+            MultiGetFile(receiver_.get(), home_.path("out|data").c_str(), nullptr, nullptr, 1, 1200000000);
     });
     MultiSendSimpleFile(sender_.get(), 0, home_.path("empty").c_str(), nullptr);
     MultiSendSimpleFile(sender_.get(), 10, home_.path("data").c_str(), nullptr);

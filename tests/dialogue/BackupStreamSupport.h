@@ -22,11 +22,12 @@ inline std::string Bar(std::string local) {
 }
 
 // One expected catalogue line of a file found by a walk or a file rule.
-inline std::string Line(int marker, const std::string& key, const std::string& shortName, const std::string& full,
-                        unsigned time, long long size) {
+inline std::string Line(int marker, const std::string& key, const std::string& shortName,
+                        const std::string& full, unsigned time, long long size) {
     int depth = (int)std::count(key.begin(), key.end(), '|') + 1;
     char buf[4096];
-    snprintf(buf, sizeof(buf), "%iMD5('%s'), 2, %i, '%s', '%s', 'null', 'null', '%010u', 0, 0, 1, '%lli', 0\n", marker,
+    snprintf(buf, sizeof(buf),
+             "%iMD5('%s'), 2, %i, '%s', '%s', 'null', 'null', '%010u', 0, 0, 1, '%lli', 0\n", marker,
              key.c_str(), depth, shortName.c_str(), full.c_str(), time, size);
     return buf;
 }
@@ -43,7 +44,8 @@ struct Listing {
     }
 };
 
-inline Listing ListFiles(Sock* sock, const std::string& rules, const std::string& command = "list_files_to_save 1") {
+inline Listing ListFiles(Sock* sock, const std::string& rules,
+                         const std::string& command = "list_files_to_save 1") {
     Listing out;
     sock->Write(command.c_str());
     unsigned n = sock->Read();
@@ -107,7 +109,9 @@ struct Record {
 };
 typedef std::vector<Record> Stream;
 
-inline bool EndsFile(int type) { return type == -3 || type == -2 || type == -1 || type == -4; }
+inline bool EndsFile(int type) {
+    return type == -3 || type == -2 || type == -1 || type == -4;
+}
 
 // "send_fast" of `paths` (the server's form); one stream per path.
 inline std::vector<Stream> SendFast(Sock* sock, const std::vector<std::string>& paths) {
@@ -222,9 +226,10 @@ inline std::string Differences(const std::map<std::string, Node>& a, const std::
         const Node& y = it->second;
         if (x == y) continue;
         char text[256];
-        snprintf(text, sizeof(text), ": link %d/%d size %zu/%zu same bytes %d uid %u/%u gid %u/%u mode %o/%o mtime %ld/%ld\n",
-                 x.link, y.link, x.content.size(), y.content.size(), x.content == y.content, x.uid, y.uid, x.gid,
-                 y.gid, x.mode, y.mode, x.mtime, y.mtime);
+        snprintf(text, sizeof(text),
+                 ": link %d/%d size %zu/%zu same bytes %d uid %u/%u gid %u/%u mode %o/%o mtime %ld/%ld\n",
+                 x.link, y.link, x.content.size(), y.content.size(), x.content == y.content, x.uid, y.uid,
+                 x.gid, y.gid, x.mode, y.mode, x.mtime, y.mtime);
         out += e.first + text;
     }
     for (const auto& e : b)

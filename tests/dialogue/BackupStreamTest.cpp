@@ -24,7 +24,7 @@ void SetTime(const std::string& path, long t) {
 }
 
 class BackupStreamTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         daemon_ = new AgentDaemon();
         ASSERT_TRUE(daemon_->Started()) << ReadWholeFile(daemon_->dir() + "/console");
@@ -92,8 +92,7 @@ TEST_F(BackupStreamTest, CatalogueExamplesArriveByteExactBetweenListOkAndListDon
              std::sort(v.begin(), v.end());
              return v;
          }},
-        {"a missing single file gives a -5 line",
-         [](const std::string&) {},
+        {"a missing single file gives a -5 line", [](const std::string&) {},
          [](const std::string& D) { return "include file \"" + D + "|missing\""; },
          [](const std::string& D) { return std::vector<std::string>{"-5" + D + "|missing\n"}; }},
         {"a split-file rule takes the newest match under the pattern's key",
@@ -116,7 +115,8 @@ TEST_F(BackupStreamTest, CatalogueExamplesArriveByteExactBetweenListOkAndListDon
              SetTime(d + "/kept", 50);
          },
          [](const std::string& D) {
-             return "include dir \"" + D + "|\"\ninclude folder \"" + D + "|tmp|\"\nexclude dir \"" + D + "|tmp|\"\n";
+             return "include dir \"" + D + "|\"\ninclude folder \"" + D + "|tmp|\"\nexclude dir \"" + D +
+                    "|tmp|\"\n";
          },
          [](const std::string& D) {
              return std::vector<std::string>{Line(0, D + "|kept", "kept", D + "|kept", 50, 32)};
@@ -186,8 +186,8 @@ TEST_F(BackupStreamTest, SendFastRecordsForLinksEmptyFilesRecordBoundariesAndMis
     WriteWholeFile(d + "/exact", exact);
     WriteWholeFile(d + "/over", exact + "!");
     WriteWholeFile(d + "/after", "after the missing one");
-    std::vector<std::string> paths{D() + "|l", D() + "|empty", D() + "|exact", D() + "|missing", D() + "|over",
-                                   D() + "|after"};
+    std::vector<std::string> paths{D() + "|l",       D() + "|empty", D() + "|exact",
+                                   D() + "|missing", D() + "|over",  D() + "|after"};
     std::vector<Stream> s = SendFast(sock_.get(), paths);
     ASSERT_EQ(paths.size(), s.size());
 

@@ -59,7 +59,7 @@ Stream LinkStream(const std::string& target, unsigned mode) {
 }
 
 class RestoreStreamTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         daemon_ = new AgentDaemon();
         ASSERT_TRUE(daemon_->Started()) << ReadWholeFile(daemon_->dir() + "/console");
@@ -200,7 +200,7 @@ TEST_F(RestoreStreamTest, CutInTheMiddleOfALargeFileKeepsTheOriginalAndNoTempora
         sock_->FastSend();  // acknowledged: the agent holds the data
     }
     EXPECT_EQ(2u, Entries(work_).size());  // the original and its partial copy
-    sock_.reset();  // the connection drops mid-file
+    sock_.reset();                         // the connection drops mid-file
     std::unique_ptr<Sock> probe(daemon_->Connect());
     ASSERT_NE(nullptr, probe);
     EXPECT_EQ("alive", daemon_->Ask(probe.get(), "echo alive"));
@@ -218,8 +218,8 @@ TEST_F(RestoreStreamTest, PlantedLinkNeverReceivesTheRestoredMetadata) {
     // record carrying a set-user-ID mode.
     ASSERT_EQ(0, symlink(victim.c_str(), (work_ + "/planted").c_str()));
     // A link whose folders do not exist yet gets them.
-    std::string list = Bar(work_ + "/planted") + "\t1100000000\n" + Bar(work_ + "/as-link") + "\t1100000000\n" +
-                       Bar(work_ + "/new/folders/link") + "\t0\n";
+    std::string list = Bar(work_ + "/planted") + "\t1100000000\n" + Bar(work_ + "/as-link") +
+                       "\t1100000000\n" + Bar(work_ + "/new/folders/link") + "\t0\n";
     EXPECT_EQ("restored", InPlace(list, {FileStream("restored bytes", 04755), LinkStream(victim, 04777),
                                          LinkStream("../../victim", 0777)}));
     EXPECT_EQ("victim content", ReadWholeFile(work_ + "/new/folders/link"));
@@ -246,8 +246,8 @@ TEST_F(RestoreStreamTest, RefusedOrUnwritableFilesKeepTheOriginalAndTheStreamInS
     Stream unreadable{{0, UnixRecord(0, 0, S_IFREG | 0644), 100}, {1, "partial", 100}, {-1, "", 0}};
     Stream missing{{-2, "", 0}};
     Stream corrupted{{0, UnixRecord(0, 0, S_IFREG | 0644), 100}, {-4, "", 0}};
-    EXPECT_EQ("restored", InPlace(list, {unreadable, FileStream(RandomBytes(5000, 4), 0644), missing, corrupted,
-                                         FileStream("the last one", 0600)}));
+    EXPECT_EQ("restored", InPlace(list, {unreadable, FileStream(RandomBytes(5000, 4), 0644), missing,
+                                         corrupted, FileStream("the last one", 0600)}));
     EXPECT_EQ("keep me", ReadWholeFile(work_ + "/kept"));
     EXPECT_EQ("a plain file", ReadWholeFile(work_ + "/not-a-folder"));
     EXPECT_EQ("still here", ReadWholeFile(work_ + "/gone"));
