@@ -53,35 +53,27 @@ TEST_F(ExecuteTest, QuotedProgramWithBlankRunsWithItsArguments) {
     EXPECT_EQ(ReadWholeFile(out), "one|two\n");
 }
 
-TEST_F(ExecuteTest, ExitStatusComesBackAsSignedByte) {
-    EXPECT_EQ(Execute("exit", "0", 1), 0);
+TEST_F(ExecuteTest, ExitStatusIsASignedByteAndACommandThatCannotStartGivesNull) {
     EXPECT_EQ(Execute("exit", "3", 1), 3);
     EXPECT_EQ(Execute("exit", "255", 1), -1);
     EXPECT_EQ(Execute(nullptr, nullptr, 1), -1);
+    EXPECT_EQ(FormatExecuteWithResult("%s", (dir_ + "/no-such-program").c_str()), nullptr);
 }
 
 TEST_F(ExecuteTest, OutputIsCappedAt1023BytesAndOneNewlineDropped) {
-    std::string big = dir_ + "/big";
-    WriteWholeFile(big, std::string(5000, 'z'));
-    char* out = FormatExecuteWithResult("cat %s", big.c_str());
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(strlen(out), 1023u);
-    delete[] out;
-
-    out = FormatExecuteWithResult("printf 'a\\n\\n'");
-    ASSERT_NE(out, nullptr);
-    EXPECT_STREQ(out, "a\n");  // only one newline goes
-    delete[] out;
-
-    out = FormatExecuteWithResult("printf '\\n'");
-    ASSERT_NE(out, nullptr);
-    EXPECT_STREQ(out, "\n");  // a one-byte output is kept as it is
-    delete[] out;
-}
-
-TEST_F(ExecuteTest, CommandThatCannotStartGivesNull) {
-    std::string missing = dir_ + "/no-such-program";
-    EXPECT_EQ(FormatExecuteWithResult("%s", missing.c_str()), nullptr);
+    WriteWholeFile(dir_ + "/big", std::string(5000, 'z'));
+    const struct {
+        std::string command, expected;
+    } cases[] = {
+        {"cat " + dir_ + "/big", std::string(1023, 'z')},
+        {"printf 'a\\n\\n'", "a\n"},  // only one newline goes
+        {"printf '\\n'", "\n"},         // a one-byte output is kept as it is
+    };
+    for (const auto& c : cases) {
+        char* out = FormatExecuteWithResult("%s", c.command.c_str());
+        EXPECT_EQ(std::string(out ? out : "<null>"), c.expected) << c.command;
+        delete[] out;
+    }
 }
 
 }  // namespace

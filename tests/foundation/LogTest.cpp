@@ -21,19 +21,10 @@ bool Exists(const std::string& path) {
 template <typename F>
 std::string CaptureStdout(F body) {
     fflush(stdout);
-    std::string dir = MakeTempDir();
-    std::string file = dir + "/out";
-    int saved = dup(1);
-    FILE* f = fopen(file.c_str(), "w");
-    dup2(fileno(f), 1);
+    testing::internal::CaptureStdout();
     body();
     fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    fclose(f);
-    std::string text = ReadWholeFile(file);
-    RemoveTree(dir);
-    return text;
+    return testing::internal::GetCapturedStdout();
 }
 
 TEST(LogTest, MessageAndErrorLinesCarryDateTimeAndThread) {
@@ -52,16 +43,12 @@ TEST(LogTest, MessageAndErrorLinesCarryDateTimeAndThread) {
     EXPECT_NE(std::string::npos, ReadWholeFile(res->errors_file).find("): bad thing\n"));
 }
 
-TEST(LogTest, EventLineCarriesCategoryWithoutSeconds) {
+TEST(LogTest, EventAndPerSetLinesCarryCategoryWithoutSecondsInDailyFilesAndFolders) {
     TestHome home;
     CaptureStdout([] { PrintEvent("SYSTEM", "Lancement"); });
     std::string events = ReadWholeFile(res->events_file);
     EXPECT_TRUE(std::regex_match(events, std::regex(R"(\d\d/\d\d/\d{4} @ \d\d:\d\d : \(SYSTEM\) Lancement\n)")))
         << events;
-}
-
-TEST(LogTest, PerSetLogGoesToOneFilePerDayInFoldersCreatedOnDemand) {
-    TestHome home;
     PrintLog("set1", "T", "first");
     PrintLog("set1", nullptr, "second");
     struct tm* now = LocalTime(0);
@@ -103,7 +90,7 @@ TEST(LogTest, RotationKeepsOneOldCopyAndDropsDebug) {
     EXPECT_NE(std::string::npos, ReadWholeFile(res->messages_file).find("generation three"));
 }
 
-TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModes) {
+TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModesAndNoGlobalsMeansConsoleOnly) {
     std::string dir = MakeTempDir();
     FILE* f = GetFILE((dir + "/a/b/file").c_str(), "r", false);
     EXPECT_EQ(nullptr, f);
@@ -115,9 +102,7 @@ TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModes) {
     EXPECT_EQ(-1, CloseFILE(f));
     EXPECT_TRUE(Exists(dir + "/a/b/file"));
     RemoveTree(dir);
-}
-
-TEST(LogTest, WritersWithoutGlobalsOnlyUseTheConsole) {
+    // Without process globals writers only use the console.
     ASSERT_EQ(nullptr, res);
     EXPECT_EQ("MESSAGE: alone\n", CaptureStdout([] { PrintMessage("alone"); }));
 }

@@ -19,16 +19,6 @@ class PathsTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(ConvertPathRoundTrip, BarsBecomeSlashesAndBack) {
-    char path[] = "|export|home|a b|x.txt";
-    ConvertPath(path);
-    EXPECT_STREQ(path, "/export/home/a b/x.txt");
-    ConvertPath2(path);
-    EXPECT_STREQ(path, "|export|home|a b|x.txt");
-    ConvertPath(nullptr);  // tolerated
-    ConvertPath2(nullptr);
-}
-
 TEST_F(PathsTest, ExistenceTestsNeverFollowSymbolicLinks) {
     ASSERT_EQ(mkdir(At("d").c_str(), 0755), 0);
     ASSERT_EQ(symlink(At("d").c_str(), At("link-to-dir").c_str()), 0);
@@ -61,9 +51,7 @@ TEST_F(PathsTest, MakeDirectoriesCreatesParentsAndStopsAtRealFailures) {
     EXPECT_TRUE(VerifySubFolderExists(At("x/y/file.txt").c_str()));
     EXPECT_TRUE(IsDir(At("x/y").c_str()));
     EXPECT_FALSE(VerifyFileExists(At("x/y/file.txt").c_str()));
-}
-
-TEST_F(PathsTest, OverlongPathIsRefusedInsteadOfLoopingForever) {
+    // An overlong path is refused instead of looping forever.
     std::string deep = dir_;
     while (deep.size() < 450) deep += "/abcdefghij";
     EXPECT_FALSE(MakeDirectories(deep.c_str()));
@@ -80,4 +68,14 @@ TEST_F(PathsTest, ModifyDateOnASymbolicLinkNeverReachesItsTarget) {
     ASSERT_EQ(lstat(At("link").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1000000000);
     EXPECT_EQ(SetFileModifyDate(At("missing").c_str(), 5u), 0);  // logged, still 0
+}
+
+TEST(ConvertPathRoundTrip, BarsBecomeSlashesAndBackAndNullIsTolerated) {
+    char path[] = "|export|home|a b|x.txt";
+    ConvertPath(path);
+    EXPECT_STREQ(path, "/export/home/a b/x.txt");
+    ConvertPath2(path);
+    EXPECT_STREQ(path, "|export|home|a b|x.txt");
+    ConvertPath(nullptr);
+    ConvertPath2(nullptr);
 }
