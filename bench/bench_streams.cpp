@@ -220,12 +220,15 @@ int main(int argc, char** argv) {
         fflush(stdout);
         dup2(null_fd, 1);
     };
+    Sock sock(AF_INET, SOCK_STREAM, 0);
+    // An echo first: the agent has finished logging the previous command.
     auto loud = [&] {
+        sock.Write("echo sync");
+        sock.Read();
         fflush(stdout);
         dup2(terminal, 1);
     };
 
-    Sock sock(AF_INET, SOCK_STREAM, 0);
     if (!sock.Connect("127.0.0.2", port) || !sock.Identify()) {
         fprintf(stderr, "could not connect\n");
         return 1;
