@@ -103,40 +103,34 @@ TEST(Crc32Test, CheckValueAndEmptyInput) {
     EXPECT_EQ((int)crc32(0, (const Bytef*)data.data(), (uInt)data.size()), ltree_crc32_sz(&data[0], 5000));
 }
 
-TEST_F(DigestFileTest, FileDigestsMatchTheBytesIncludingAFullBlockAndAPrefix) {
-    std::string block = Pattern(10240), longer = Pattern(20000);
+TEST_F(DigestFileTest, FileDigestsMatchTheBytesOfFilesPrefixesAndNumberedParts) {
+    std::string block = Pattern(10240), longer = Pattern(20000), b = "second part";
     WriteWholeFile(dir + "/block", block);
     WriteWholeFile(dir + "/longer", longer);
-    char out[33];
-    MD5 whole;
-    EXPECT_EQ(0, whole.HashFile((dir + "/block").c_str()));
-    whole.GetHash(out);
-    EXPECT_EQ(Md5Of(block), out);
-
-    MD5 prefix;
-    EXPECT_EQ(0, prefix.PartialHashFile((dir + "/longer").c_str(), 15000));
-    prefix.GetHash(out);
-    EXPECT_EQ(Md5Of(longer.substr(0, 15000)), out);
-
-    MD5 past;  // a limit beyond the end stops at the end
-    EXPECT_EQ(0, past.PartialHashFile((dir + "/block").c_str(), 99999));
-    past.GetHash(out);
-    EXPECT_EQ(Md5Of(block), out);
-
+    WriteWholeFile(dir + "/x/000", longer);
+    WriteWholeFile(dir + "/x/001", b);
+    const struct {
+        const char* file;
+        int limit;  // 0: whole file
+        int result;
+        std::string bytes;
+    } cases[] = {
+        {"/block", 0, 0, block},
+        {"/longer", 15000, 0, longer.substr(0, 15000)},
+        {"/block", 99999, 0, block},  // a limit beyond the end stops at the end
+        {"/x", 0, -1, longer + b},    // a split file: its parts in order
+    };
+    for (const auto& c : cases) {
+        MD5 m;
+        std::string path = dir + c.file;
+        EXPECT_EQ(c.result, c.limit ? m.PartialHashFile(path.c_str(), c.limit) : m.HashFile(path.c_str()));
+        char out[33];
+        m.GetHash(out);
+        EXPECT_EQ(Md5Of(c.bytes), out) << c.file << " " << c.limit;
+    }
     MD5 missing;
     EXPECT_EQ(-1, missing.HashFile((dir + "/none").c_str()));
     EXPECT_EQ(-1, missing.PartialHashFile((dir + "/none").c_str(), 10));
-}
-
-TEST_F(DigestFileTest, SplitFileDirectoryHashesLikeItsPartsInOrder) {
-    std::string a = Pattern(12000), b = "second part";
-    WriteWholeFile(dir + "/x/000", a);
-    WriteWholeFile(dir + "/x/001", b);
-    MD5 m;
-    EXPECT_EQ(-1, m.HashFile((dir + "/x").c_str()));
-    char out[33];
-    m.GetHash(out);
-    EXPECT_EQ(Md5Of(a + b), out);
 }
 
 TEST_F(DigestFileTest, ZipThenDeZipRestoresBytesAndName) {

@@ -10,21 +10,16 @@ namespace {
 // The pair derived from "pc12", recorded once: the server derives the same
 // pair from the same name, so any change here breaks every anonymous login.
 const char* const kPc12E =
-    "46f8860af796497572ae25ae2641591beb527e0143fa487a425b1a71e1b055fa8f31026f082d5f4032560cada48c8877df990df0"
-    "bb0478af"
-    "f94a253b8b90cc95";
+    "46f8860af796497572ae25ae2641591beb527e0143fa487a425b1a71e1b055fa8f31026f082d5f4032560cada48c8877df99"
+    "0df0bb0478aff94a253b8b90cc95";
 const char* const kPc12N =
-    "5cfcbeefebedcd85b92e928a2dd576121f2de111d11776e126ffadc9561dc6e122817cc6b2b32f83fb3cab4cefadad4d7f17b974"
-    "6eb1bb16"
-    "1eb163ea2d08eb2ae422faf3ad95ce327aab951de50b9c7533f3f69fa8f8ae2b5d318f07c119372273c256cc9cd4a4d1f47cf7e6"
-    "5e5fbabc"
-    "0d1cd482a916290d2b9394952751325d";
+    "5cfcbeefebedcd85b92e928a2dd576121f2de111d11776e126ffadc9561dc6e122817cc6b2b32f83fb3cab4cefadad4d7f17"
+    "b9746eb1bb161eb163ea2d08eb2ae422faf3ad95ce327aab951de50b9c7533f3f69fa8f8ae2b5d318f07c119372273c256cc"
+    "9cd4a4d1f47cf7e65e5fbabc0d1cd482a916290d2b9394952751325d";
 const char* const kPc12D =
-    "12a500fd6bbf5d351e936badd3524ef714caa630e093152bb2a37ea41e037f0383e5aa3b743be59c85ba97d26b32deb1108656dd"
-    "f18d39cd"
-    "d87dc4ab6560da42b970957054204b91960796ee92ff48f735a17283490d7ec6055f93969083eefa9b19385ff60a09b9bada8dbd"
-    "83631716"
-    "4c81f491b1e2c02909269d15e042044d";
+    "12a500fd6bbf5d351e936badd3524ef714caa630e093152bb2a37ea41e037f0383e5aa3b743be59c85ba97d26b32deb11086"
+    "56ddf18d39cdd87dc4ab6560da42b970957054204b91960796ee92ff48f735a17283490d7ec6055f93969083eefa9b19385f"
+    "f60a09b9bada8dbd836317164c81f491b1e2c02909269d15e042044d";
 
 void SetKey(RSAKey& key, const char* e, const char* n) {
     ASSERT_TRUE(key.SetExponent(e));
