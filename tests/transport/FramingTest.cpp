@@ -90,7 +90,7 @@ TEST_F(FramingTest, CipherEncryptsHeaderAndWholeBlocksButLeavesTheTailClear) {
     EXPECT_EQ("WXYZ", wire.substr(48, 4));
 }
 
-TEST_F(FramingTest, EmptyTextSendsHeaderOnlyAndReaderDoesNotSwallowTheNextPacket) {
+TEST_F(FramingTest, EmptyTextSendsHeaderOnlyAndFormattedTextIsCutAt409) {
     LoopbackPair pair;
     pair.client->acknowledge = pair.server->acknowledge = 0;
     pair.client->Write("", 0, 0, 1);
@@ -107,6 +107,9 @@ TEST_F(FramingTest, EmptyTextSendsHeaderOnlyAndReaderDoesNotSwallowTheNextPacket
     EXPECT_STREQ("", pair.server->read_buffer);
     EXPECT_EQ(2u, pair.server->Read());
     EXPECT_STREQ("42", pair.server->read_buffer);
+    // A formatted text is cut at 409 characters.
+    EXPECT_EQ(409u, pair.client->FormatWrite("%s", std::string(600, 'x').c_str()));
+    EXPECT_EQ(409u, pair.server->Read());
 }
 
 TEST_F(FramingTest, ReaderAnswersWithFooterAndToleratesANonZeroThirdField) {
@@ -140,14 +143,6 @@ TEST_F(FramingTest, VectorEchoCompareAndCloseHelpers) {
     EXPECT_EQ("abcd", echoed);  // the read text survives the echo, in clear
     EXPECT_TRUE(compared);
     EXPECT_STREQ("close", pair.server->read_buffer);
-}
-
-TEST_F(FramingTest, FormatWriteCutsAt409Characters) {
-    LoopbackPair pair;
-    pair.client->acknowledge = pair.server->acknowledge = 0;
-    std::string longer(600, 'x');
-    EXPECT_EQ(409u, pair.client->FormatWrite("%s", longer.c_str()));
-    EXPECT_EQ(409u, pair.server->Read());
 }
 
 // ---- acknowledgement -----------------------------------------------------
