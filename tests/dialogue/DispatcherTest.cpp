@@ -17,11 +17,6 @@
 
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
 // One daemon for the whole suite: starting one per test would dominate.
 class DispatcherTest : public ::testing::Test {
 protected:
@@ -100,7 +95,7 @@ TEST_F(DispatcherTest, FileSystemCommands) {
     for (char& c : wire)
         if (c == '/') c = '|';
     EXPECT_EQ("OK", Ask("fs_mkdir " + wire + "|new"));
-    EXPECT_TRUE(Exists(base + "/new"));
+    EXPECT_TRUE(PathExists(base + "/new"));
     EXPECT_EQ("ERROR_EEXIST", Ask("fs_mkdir " + wire + "|new"));
     EXPECT_EQ("ERROR_ENOENT", Ask("fs_mkdir " + wire + "|missing|deeper"));
 
@@ -120,9 +115,9 @@ TEST_F(DispatcherTest, FileSystemCommands) {
     EXPECT_EQ("ERROR_CLIENT_UNKNOWN", Ask("list them \"" + wire + "|\""));
 
     EXPECT_EQ("CONFIG_UNKNOWN_CLIENT", Ask("fs_unlink them " + wire + "|a.txt"));
-    EXPECT_TRUE(Exists(base + "/a.txt"));
+    EXPECT_TRUE(PathExists(base + "/a.txt"));
     EXPECT_EQ("CONFIG_OK", Ask("fs_unlink you " + wire + "|a.txt"));
-    EXPECT_FALSE(Exists(base + "/a.txt"));
+    EXPECT_FALSE(PathExists(base + "/a.txt"));
     EXPECT_EQ("ERROR_UNLINK", Ask("fs_unlink you " + wire + "|a.txt"));
 }
 

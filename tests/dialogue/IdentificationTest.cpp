@@ -20,11 +20,6 @@
 
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
 // Listens on 127.0.0.2 (the agent always reaches 127.0.0.1 on its own port)
 // and serves the agent's identification connection.
 class FakeServer : public ::testing::Test {
@@ -88,8 +83,8 @@ TEST_F(FakeServer, RegenerateReplyWritesNewAdministratorKeys) {
     agent->Write("9.9.9.0");
     EXPECT_EQ("close", Next(agent.get()));
     ASSERT_TRUE(daemon.Started());
-    EXPECT_TRUE(Exists(daemon.path("conf/admin/gui_pub")));
-    EXPECT_TRUE(Exists(daemon.path("conf/admin/gui_priv")));
+    EXPECT_TRUE(PathExists(daemon.path("conf/admin/gui_pub")));
+    EXPECT_TRUE(PathExists(daemon.path("conf/admin/gui_priv")));
     EXPECT_NE(std::string::npos, ReadWholeFile(daemon.path("console")).find("hash == "));
 }
 
@@ -162,7 +157,7 @@ TEST_F(FakeServer, UnknownClientReplyWithKeyFilesResetsTheAgent) {
     EXPECT_NE(std::string::npos, config.find("name=anonymous\n")) << config;
     EXPECT_NE(std::string::npos, config.find("server=null null\n"));
     EXPECT_NE(std::string::npos, config.find("time=0 0\n"));
-    EXPECT_FALSE(Exists(daemon.path("conf/fake-server")));
+    EXPECT_FALSE(PathExists(daemon.path("conf/fake-server")));
 }
 
 TEST(ClientListReply, FieldsLandInTheirSlots) {

@@ -9,6 +9,7 @@
 
 #include "agent/Globals.h"
 #include "dialogue/AgentHarness.h"
+#include "support/TestHome.h"
 #include "dialogue/RemoteSetup.h"
 #include "records/Client.h"
 #include "records/ClientManagement.h"
@@ -16,11 +17,6 @@
 #include "transport/Sock.h"
 
 namespace {
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 TEST(RemoteSetup, AddingASetAsksTheMachineForItsSystem) {
     ServerSide side("box");
@@ -75,9 +71,9 @@ TEST(RemoteSetup, KeyRepairInstallsFreshKeysOnTheMachine) {
     EXPECT_EQ("set_pub_key \"\"", lines[2]);
     EXPECT_EQ("set_priv_key \"\"", lines[3]);
     EXPECT_EQ("set_pub_key \"box\"", lines[4]);
-    EXPECT_TRUE(Exists(std::string(res->conf_dir) + "broken/pub"));
-    EXPECT_TRUE(Exists(std::string(res->conf_dir) + "broken/gui_priv"));
-    EXPECT_TRUE(Exists(std::string(res->conf_dir) + "m1/key"));
+    EXPECT_TRUE(PathExists(std::string(res->conf_dir) + "broken/pub"));
+    EXPECT_TRUE(PathExists(std::string(res->conf_dir) + "broken/gui_priv"));
+    EXPECT_TRUE(PathExists(std::string(res->conf_dir) + "m1/key"));
 }
 
 }  // namespace

@@ -19,13 +19,6 @@ using namespace backup_test;
 
 namespace {
 
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = (char)(gen() & 0xff);
-    return s;
-}
-
 void SetTime(const std::string& path, long t) {
     struct timeval tv[2] = {{t, 0}, {t, 0}};
     lutimes(path.c_str(), tv);

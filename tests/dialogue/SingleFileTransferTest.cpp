@@ -18,25 +18,12 @@
 
 namespace {
 
-std::string RandomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = (char)(gen() & 0xff);
-    return s;
-}
-
 std::string Digest(const std::string& bytes, size_t n) {
     MD5 md5;
     md5.Process(bytes.data(), (int)n);
     char out[33];
     md5.GetHash(out);
     return out;
-}
-
-std::string ToWire(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '|';
-    return path;
 }
 
 bool HasTemporaryLeftovers(const std::string& dir) {

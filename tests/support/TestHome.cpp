@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "agent/Globals.h"
@@ -22,6 +23,24 @@ static int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 
 void RemoveTree(const std::string& path) {
     if (path.size() > 5 && path.compare(0, 5, "/tmp/") == 0) nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::string RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = (char)(gen() & 0xff);
+    return s;
+}
+
+std::string ToWire(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '|';
+    return path;
 }
 
 std::string ReadWholeFile(const std::string& path) {

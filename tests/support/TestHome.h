@@ -26,6 +26,12 @@ private:
 // Small file helpers for tests.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& content, int mode = 0644);
+// True when lstat finds the path (a dangling link counts).
+bool PathExists(const std::string& path);
+// `n` bytes from a seeded generator: the same seed gives the same bytes.
+std::string RandomBytes(size_t n, unsigned seed);
+// A local path in the server's form: every '/' becomes '|'.
+std::string ToWire(std::string path);
 // Makes a fresh temporary folder; RemoveTree deletes it recursively.
 std::string MakeTempDir();
 void RemoveTree(const std::string& path);
