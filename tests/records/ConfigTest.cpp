@@ -78,7 +78,7 @@ TEST_F(ConfigFile, ReadOnlyKeysAreTakenButNeverWritten) {
         EXPECT_EQ(std::string::npos, out.find(key)) << key;
 }
 
-TEST_F(ConfigFile, GuardedValuesKeepDefaults) {
+TEST_F(ConfigFile, GuardedValuesAndAMissingFileKeepDefaults) {
     Config* c = Load(
         "timeout=0\nmax_send_size=-5\nserver=lonely\nname\nname=\n# name=comment\nbogus=1\n"
         "ntpserver=" + std::string(50, 'n') + "\n");
@@ -88,9 +88,12 @@ TEST_F(ConfigFile, GuardedValuesKeepDefaults) {
     EXPECT_STREQ("anonymous", c->name);
     EXPECT_STREQ(kDefaultNtpServer, c->ntpserver);
     EXPECT_EQ(std::string::npos, Written(c).find("timeout="));
+    Config fresh;
+    EXPECT_EQ(0, fresh.ReadConfig((home_.dir() + "/nothing").c_str()));
+    EXPECT_STREQ("anonymous", fresh.name);
 }
 
-TEST_F(ConfigFile, OverlongValuesAreCutToTheirFields) {
+TEST_F(ConfigFile, OverlongValuesAreCutToTheirFieldsAndTheOlderClientLineIsRead) {
     std::string huge(1500, 'z');
     Config* c = Load("name=" + huge + "\nuser=" + huge + "\nrate=" + huge + "\nurl=" + huge +
                      "\nip=" + huge + " b c d\nclient=" + huge + " " + huge + " \"" + huge + "\" " + huge +
@@ -102,19 +105,12 @@ TEST_F(ConfigFile, OverlongValuesAreCutToTheirFields) {
     EXPECT_EQ(19u, strlen(c->network[0]));
     ASSERT_EQ(1, c->GetClientCount());
     EXPECT_EQ(29u, strlen(c->GetClientAt(0)->id));
-}
 
-TEST_F(ConfigFile, OlderClientLineTakesTenthFieldAsState) {
-    Config* c = Load("client=b.1 1.2.3.4 \"old set\" Linux 1 2 0 10 20 9\n");
+    // The older client line takes its tenth field as the state.
+    c = Load("client=b.1 1.2.3.4 \"old set\" Linux 1 2 0 10 20 9\n");
     ASSERT_EQ(1, c->GetClientCount());
     EXPECT_EQ(9, c->GetClientAt(0)->state);
     EXPECT_EQ(0u, c->GetClientAt(0)->last_save);
-}
-
-TEST_F(ConfigFile, MissingFileKeepsDefaultsAndReportsZero) {
-    Config c;
-    EXPECT_EQ(0, c.ReadConfig((home_.dir() + "/nothing").c_str()));
-    EXPECT_STREQ("anonymous", c.name);
 }
 
 TEST(ConfigCopy, CopyIsDeepAndCopyNetworkTakesOnlyTheNetwork) {
