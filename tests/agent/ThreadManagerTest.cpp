@@ -17,10 +17,8 @@ namespace {
 
 class ThreadManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override { home_ = new TestHome(); }
-    void TearDown() override { delete home_; }
     std::string Status() { return ReadWholeFile(res->threads_file); }
-    TestHome* home_ = nullptr;
+    TestHome home_;
 };
 
 TEST_F(ThreadManagerTest, SettersAddressInnermostRecordOfTheirGroup) {
@@ -90,7 +88,7 @@ TEST_F(ThreadManagerTest, SecondExportWithoutChangeWritesNothingAndAFailedOneIsR
     EXPECT_NE(access(res->threads_file, F_OK), 0);
 
     m.SetState(0x2);
-    std::string blocker = home_->path("blocker");
+    std::string blocker = home_.path("blocker");
     WriteWholeFile(blocker, "x");
     char saved[400];
     snprintf(saved, sizeof(saved), "%s", res->threads_file);
@@ -133,7 +131,7 @@ TEST_F(ThreadManagerTest, ImportReproducesEveryField) {
         "  <id>000001</id>\n"
         " </thread>\n"
         "</thread_manager>\n";
-    std::string in = home_->path("in");
+    std::string in = home_.path("in");
     WriteWholeFile(in, file);
     ThreadManager m;
     ASSERT_TRUE(m.Import(in.c_str()));
@@ -146,12 +144,12 @@ TEST_F(ThreadManagerTest, ImportReproducesEveryField) {
     // 0x210; done 1000 (+3 files); total 5000000000 (+9); file sizes taken only when positive.
     EXPECT_EQ(std::string(info).substr(0, 40), "528 1003 5000000009 \"|etc|passwd\" 0 4096");
 
-    EXPECT_FALSE(m.Import(home_->path("missing").c_str()));
+    EXPECT_FALSE(m.Import(home_.path("missing").c_str()));
 }
 
 TEST_F(ThreadManagerTest, ImportSurvivesLongAndTruncatedFiles) {
     std::string longname(3000, 'n');
-    std::string in = home_->path("in");
+    std::string in = home_.path("in");
     WriteWholeFile(in,
                    "<thread_manager>\n <thread>\n  <id>000002</id>\n  <state>\n   <status>000010</status>\n"
                    "   <filename>" + longname + " /state x</filename>\n   <filecount>1/2</filecount>\n"

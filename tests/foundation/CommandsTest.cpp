@@ -9,7 +9,6 @@
 
 #include "agent/Globals.h"
 #include "foundation/Commands.h"
-#include "foundation/ExternalPrograms.h"
 #include "foundation/LockFiles.h"
 #include "foundation/TemporaryNames.h"
 #include "foundation/Threads.h"
@@ -25,14 +24,6 @@ bool WaitDone(const std::atomic<int>& done) {
 
 class CommandsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        saved_ = external_programs();
-        home_ = new TestHome();
-    }
-    void TearDown() override {
-        delete home_;
-        external_programs() = saved_;
-    }
     // A plug-in folder with a config file and, unless empty, a connector.
     std::string MakePlugin(const std::string& name, const std::string& config, const std::string& connector) {
         std::string dir = std::string(res->plugins_dir) + name;
@@ -42,12 +33,11 @@ protected:
         if (!connector.empty()) WriteWholeFile(dir + "/" + connector, "#!/bin/sh\necho \"$*\" > \"$(dirname \"$0\")/called\"\necho \"ran: $*\"\n", 0755);
         return dir;
     }
-    ExternalPrograms saved_;
-    TestHome* home_ = nullptr;
+    TestHome home_;
 };
 
 TEST_F(CommandsTest, WorkerRecordsStatusAndSetsDone) {
-    std::string marker = home_->path("marker");
+    std::string marker = home_.path("marker");
     Command ok(("touch " + marker).c_str());
     ASSERT_TRUE(StartThread(ThreadExecute, &ok));
     ASSERT_TRUE(WaitDone(ok.done));
@@ -88,7 +78,7 @@ TEST_F(CommandsTest, PluginLineRunsConnectorNotShellAndPluginExecFindsItOrGivesN
 }
 
 TEST_F(CommandsTest, CopyTakesRegularFilesOnlyAndNeverWritesThroughLink) {
-    std::string src = home_->path("src"), dst = home_->path("out/deep/dst");
+    std::string src = home_.path("src"), dst = home_.path("out/deep/dst");
     mkdir(src.c_str(), 0755);
     WriteWholeFile(src + "/b", "bee");
     WriteWholeFile(src + "/a", "ay");
@@ -103,16 +93,16 @@ TEST_F(CommandsTest, CopyTakesRegularFilesOnlyAndNeverWritesThroughLink) {
     EXPECT_NE(access((dst + "/link").c_str(), F_OK), 0);
 
     // A single file onto a link: the link's target keeps its bytes.
-    std::string victim = home_->path("victim"), linked = home_->path("copy");
+    std::string victim = home_.path("victim"), linked = home_.path("copy");
     WriteWholeFile(victim, "keep");
     ASSERT_EQ(symlink(victim.c_str(), linked.c_str()), 0);
     CopyObject onto((src + "/a").c_str(), linked.c_str());
     ThreadCopy(&onto);
     EXPECT_EQ(onto.done, 1);
     EXPECT_EQ(ReadWholeFile(victim), "keep");
-    CopyObject plain((src + "/b").c_str(), home_->path("plain").c_str());
+    CopyObject plain((src + "/b").c_str(), home_.path("plain").c_str());
     ThreadCopy(&plain);
-    EXPECT_EQ(ReadWholeFile(home_->path("plain")), "bee");
+    EXPECT_EQ(ReadWholeFile(home_.path("plain")), "bee");
 }
 
 TEST_F(CommandsTest, LockFilesAreFoundAndTouchedWithHostilePaths) {
@@ -120,7 +110,7 @@ TEST_F(CommandsTest, LockFilesAreFoundAndTouchedWithHostilePaths) {
     EXPECT_FALSE(CheckLock("save_%i", 3));
     WriteWholeFile(std::string(res->lock_dir) + "save_3", "");
     EXPECT_TRUE(CheckLock("save_%i", 3));
-    std::string odd = home_->path("it's a; $(lock)");
+    std::string odd = home_.path("it's a; $(lock)");
     EXPECT_TRUE(Touch(odd.c_str()));
     EXPECT_EQ(access(odd.c_str(), F_OK), 0);
 }
