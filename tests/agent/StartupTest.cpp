@@ -12,11 +12,6 @@
 
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
 // A daemon started in its own home; stopped with SIGTERM, bounded.
 class DaemonRun {
 public:
@@ -83,7 +78,7 @@ TEST_F(StartupTest, SecondStartRotatesMessagesAndErrorsAndDropsDebug) {
     ASSERT_TRUE(second.Started());
     EXPECT_EQ(first_messages, ReadWholeFile(dir_ + "/conf/logs/messages.old"));
     EXPECT_EQ("old errors\n", ReadWholeFile(dir_ + "/conf/logs/errors.old"));
-    EXPECT_FALSE(Exists(dir_ + "/conf/logs/debug"));
+    EXPECT_FALSE(PathExists(dir_ + "/conf/logs/debug"));
     EXPECT_EQ(std::string::npos, ReadWholeFile(dir_ + "/conf/logs/messages").find("old"));
 }
 
@@ -104,11 +99,11 @@ TEST_F(StartupTest, VersionHelpAndCommandLineRunsNeverTouchDaemonLogsEvenThrough
     mkdir(links.c_str(), 0755);
     ASSERT_EQ(0, symlink(program_.c_str(), (links + "/agent").c_str()));
     EXPECT_EQ(0, RunProgram({links + "/agent", "--options"}, &out));
-    EXPECT_TRUE(Exists(dir_ + "/conf/cli_logs/messages"));
-    EXPECT_FALSE(Exists(links + "/conf"));
-    EXPECT_FALSE(Exists(dir_ + "/conf/logs/messages"));
-    EXPECT_FALSE(Exists(dir_ + "/conf/pid"));
-    EXPECT_FALSE(Exists(dir_ + "/conf/config"));  // only a daemon writes the defaults
+    EXPECT_TRUE(PathExists(dir_ + "/conf/cli_logs/messages"));
+    EXPECT_FALSE(PathExists(links + "/conf"));
+    EXPECT_FALSE(PathExists(dir_ + "/conf/logs/messages"));
+    EXPECT_FALSE(PathExists(dir_ + "/conf/pid"));
+    EXPECT_FALSE(PathExists(dir_ + "/conf/config"));  // only a daemon writes the defaults
 }
 
 // The in-process globals: pid-file rules and the stop follow-ups.
@@ -144,10 +139,10 @@ TEST_F(GlobalsTest, ListenOptionWritesPidOnlyForTheConfiguredPort) {
     mkdir((dir_ + "/conf").c_str(), 0755);
     WriteWholeFile(dir_ + "/conf/config", "local_port=7000\n");
     Init({"-l", "7001"});
-    EXPECT_FALSE(Exists(dir_ + "/conf/pid"));
+    EXPECT_FALSE(PathExists(dir_ + "/conf/pid"));
     DestroyVariables();
     Init({"-l", "7000"});
-    EXPECT_TRUE(Exists(dir_ + "/conf/pid"));
+    EXPECT_TRUE(PathExists(dir_ + "/conf/pid"));
 }
 
 TEST_F(GlobalsTest, CommandLinePathsGoToCliLogsExceptStats) {

@@ -12,11 +12,6 @@
 
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
 // Captures what a call writes on standard output.
 template <typename F>
 std::string CaptureStdout(F body) {
@@ -77,8 +72,8 @@ TEST(LogTest, RotationKeepsOneOldCopyAndDropsDebug) {
     ClearLogFiles();
     EXPECT_NE(std::string::npos, ReadWholeFile(std::string(res->messages_file) + ".old").find("generation one"));
     EXPECT_NE(std::string::npos, ReadWholeFile(std::string(res->errors_file) + ".old").find("error one"));
-    EXPECT_FALSE(Exists(res->debug_file));
-    EXPECT_FALSE(Exists(res->messages_file));
+    EXPECT_FALSE(PathExists(res->debug_file));
+    EXPECT_FALSE(PathExists(res->messages_file));
 
     CaptureStdout([] { PrintMessage("generation two"); });
     ClearLogFiles();
@@ -94,13 +89,13 @@ TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModesAndNoGlobalsMeansConsoleOn
     std::string dir = MakeTempDir();
     FILE* f = GetFILE((dir + "/a/b/file").c_str(), "r", false);
     EXPECT_EQ(nullptr, f);
-    EXPECT_FALSE(Exists(dir + "/a"));
+    EXPECT_FALSE(PathExists(dir + "/a"));
     f = GetFILE((dir + "/a/b/file").c_str(), "w", false);
     ASSERT_NE(nullptr, f);
     EXPECT_EQ(0, CloseFILE(f));
     EXPECT_EQ(nullptr, f);
     EXPECT_EQ(-1, CloseFILE(f));
-    EXPECT_TRUE(Exists(dir + "/a/b/file"));
+    EXPECT_TRUE(PathExists(dir + "/a/b/file"));
     RemoveTree(dir);
     // Without process globals writers only use the console.
     ASSERT_EQ(nullptr, res);
