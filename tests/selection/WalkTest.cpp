@@ -36,11 +36,6 @@ struct FailingSink : CatalogueSink {
     void SendBlock(std::vector<char*>&) override { throw SocketError("peer gone"); }
 };
 
-std::string Bar(std::string local) {
-    std::replace(local.begin(), local.end(), '/', '|');
-    return local;
-}
-
 void SetTime(const std::string& path, long t) {
     struct timeval tv[2] = {{t, 0}, {t, 0}};
     lutimes(path.c_str(), tv);
@@ -71,7 +66,7 @@ protected:
         rules.push_back(new IncludeNode(text.data()));
         ASSERT_FALSE(rules.back()->error) << line;
     }
-    std::string D() const { return Bar(tmp) + "|d"; }
+    std::string D() const { return ToWire(tmp) + "|d"; }
     std::vector<std::string> List() {
         EXPECT_EQ(LocalListFilesToSave(&sink, &rules, 1), 0);
         EXPECT_TRUE(rules.empty());
