@@ -1,7 +1,6 @@
 // MD5 (functions, object, files), CRC-32 and gzip file compression.
 #include <gtest/gtest.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <zlib.h>
 
 #include <string>
@@ -19,12 +18,6 @@ std::string Md5Of(const std::string& bytes) {
     char text[33];
     md5_sig_to_string(sig, text, sizeof(text));
     return text;
-}
-
-std::string Pattern(size_t n) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; i++) s[i] = (char)(i * 13 + (i >> 8));
-    return s;
 }
 
 class DigestFileTest : public ::testing::Test {
@@ -62,7 +55,7 @@ TEST(Md5Test, RfcSuite) {
 }
 
 TEST(Md5Test, PiecewiseFeedingGivesTheOneShotDigestAtEveryBlockBoundary) {
-    std::string data = Pattern(1000);
+    std::string data = RandomBytes(1000, 7);
     for (size_t total : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u}) {
         std::string expected = Md5Of(data.substr(0, total));
         for (size_t piece : {1u, 7u, 63u, 64u, 65u, 130u}) {
@@ -99,12 +92,12 @@ TEST(Crc32Test, CheckValueAndEmptyInput) {
     char digits[] = "123456789";
     EXPECT_EQ((int)0xCBF43926u, ltree_crc32_sz(digits, 9));
     EXPECT_EQ(0, ltree_crc32_sz(digits, 0));
-    std::string data = Pattern(5000);
+    std::string data = RandomBytes(5000, 7);
     EXPECT_EQ((int)crc32(0, (const Bytef*)data.data(), (uInt)data.size()), ltree_crc32_sz(&data[0], 5000));
 }
 
 TEST_F(DigestFileTest, FileDigestsMatchTheBytesOfFilesPrefixesAndNumberedParts) {
-    std::string block = Pattern(10240), longer = Pattern(20000), b = "second part";
+    std::string block = RandomBytes(10240, 7), longer = RandomBytes(20000, 7), b = "second part";
     WriteWholeFile(dir + "/block", block);
     WriteWholeFile(dir + "/longer", longer);
     WriteWholeFile(dir + "/x/000", longer);
@@ -134,19 +127,18 @@ TEST_F(DigestFileTest, FileDigestsMatchTheBytesOfFilesPrefixesAndNumberedParts) 
 }
 
 TEST_F(DigestFileTest, ZipThenDeZipRestoresBytesAndName) {
-    std::string content = Pattern(100000);
+    std::string content = RandomBytes(100000, 7);
     std::string source = dir + "/a";
     WriteWholeFile(source, content);
     char path[512];
     snprintf(path, sizeof(path), "%s", source.c_str());
     ASSERT_TRUE(Zip(path, true));
     EXPECT_EQ(source + ".gz", path);
-    struct stat st;
-    EXPECT_NE(0, stat(source.c_str(), &st));  // source removed
+    EXPECT_FALSE(PathExists(source));  // source removed
     ASSERT_TRUE(DeZip(path, false));
     EXPECT_EQ(source, path);
     EXPECT_EQ(content, ReadWholeFile(source));
-    EXPECT_EQ(0, stat((source + ".gz").c_str(), &st));  // kept
+    EXPECT_TRUE(PathExists(source + ".gz"));  // kept
 }
 
 TEST_F(DigestFileTest, CompressionRefusalsAndFailuresLeaveNoDamage) {
@@ -167,12 +159,11 @@ TEST_F(DigestFileTest, CompressionRefusalsAndFailuresLeaveNoDamage) {
     EXPECT_TRUE(DeZip(path, false));
     EXPECT_EQ("not compressed", ReadWholeFile(dir + "/plain"));
     // A cut gzip stream fails and leaves no partial target.
-    WriteWholeFile(dir + "/b", Pattern(200000));
+    WriteWholeFile(dir + "/b", RandomBytes(200000, 7));
     snprintf(path, sizeof(path), "%s/b", dir.c_str());
     ASSERT_TRUE(Zip(path, true));
     std::string gz = ReadWholeFile(path);
     WriteWholeFile(path, gz.substr(0, gz.size() / 2));
     EXPECT_FALSE(DeZip(path, false));
-    struct stat st;
-    EXPECT_NE(0, stat((dir + "/b").c_str(), &st));
+    EXPECT_FALSE(PathExists(dir + "/b"));
 }
