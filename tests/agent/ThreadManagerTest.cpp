@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 
 #include "agent/Globals.h"
 #include "agent/ThreadManager.h"
@@ -176,57 +177,36 @@ TEST_F(ThreadManagerTest, PrintDropsLinesThatDoNotFit) {
     EXPECT_STREQ(small, "");  // prefix + elapsed + ": Main\n" needs 30 bytes
 }
 
-struct Worker {
-    ThreadManager* m;
-    std::atomic<int> done{0};
-};
-
 TEST_F(ThreadManagerTest, RemoveThreadLeavesOtherThreadsNodes) {
     ThreadManager m;
     m.SetState(0x1);
-    Worker w{&m};
-    auto body = [](void* a) -> void* {
-        Worker* w = static_cast<Worker*>(a);
-        w->m->SetState(0x4);
-        w->m->RemoveThread();
-        w->m->SetState(0x2);
-        w->done = 1;
-        return nullptr;
-    };
-    ASSERT_TRUE(StartThread(body, &w));
-    for (int i = 0; i < 1000 && !w.done; i++) Wait(0.01);
-    ASSERT_EQ(w.done, 1);
+    std::thread worker([&m] {
+        m.SetState(0x4);
+        m.RemoveThread();
+        m.SetState(0x2);
+    });
+    worker.join();
     EXPECT_EQ(m.CountThreads(), 2u);
     EXPECT_EQ(m.GetState(), 0x1u);
     m.RemoveThread();
     EXPECT_EQ(m.CountThreads(), 1u);
 }
 
-struct ExportRace {
-    ThreadManager* m;
-    std::atomic<bool> stop{false};
-    std::atomic<int> exports{0};
-    std::atomic<int> finished{0};
-};
-
 TEST_F(ThreadManagerTest, ReaderNeverSeesPartialStatusFile) {
     ThreadManager m;
     m.SetState(0x1);
     ASSERT_TRUE(m.Export());
-    ExportRace race{&m};
-    auto writer = [](void* a) -> void* {
-        ExportRace* r = static_cast<ExportRace*>(a);
-        r->m->SetState(0x10);
-        for (int i = 0; !r->stop && i < 100000; i++) {
-            r->m->SetFilename(i % 2 ? "|short" : "|a|much|longer|file|name|to|change|the|size");
-            r->m->SetFileSize(i);
-            if (r->m->Export()) r->exports++;
+    std::atomic<bool> stop{false};
+    std::atomic<int> exports{0};
+    std::thread writer([&] {
+        m.SetState(0x10);
+        for (int i = 0; !stop && i < 100000; i++) {
+            m.SetFilename(i % 2 ? "|short" : "|a|much|longer|file|name|to|change|the|size");
+            m.SetFileSize(i);
+            if (m.Export()) exports++;
         }
-        r->m->RemoveThread();
-        r->finished = 1;
-        return nullptr;
-    };
-    ASSERT_TRUE(StartThread(writer, &race));
+        m.RemoveThread();
+    });
     const std::string head = "<thread_manager>\n", tail = "</thread_manager>\n";
     int reads = 0, bad = 0;
     for (; reads < 3000; reads++) {
@@ -235,11 +215,10 @@ TEST_F(ThreadManagerTest, ReaderNeverSeesPartialStatusFile) {
                      s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
         if (!whole) bad++;
     }
-    race.stop = true;
-    for (int i = 0; i < 1000 && !race.finished; i++) Wait(0.01);
-    ASSERT_EQ(race.finished, 1);
+    stop = true;
+    writer.join();
     EXPECT_EQ(bad, 0) << "of " << reads << " reads";
-    EXPECT_GT(race.exports, 1);
+    EXPECT_GT(exports, 1);
 }
 
 }  // namespace
