@@ -93,6 +93,9 @@ int MainFunction() {
         IdentifyWithServer(0, 0);
         StartThread(ListenToPort, nullptr);
         ClientScheduler(nullptr);
+        // The listener notices the stop flag within a second; let it close
+        // its socket before the globals it reads are torn down.
+        for (int i = 0; i < 30 && listen_server; i++) Wait(0.1);
     } catch (SocketError& e) {
         ReleaseSocketError();
         PrintMessage("MainFunction: Socket Error not caught...pas bien: %s", e.message);

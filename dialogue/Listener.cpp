@@ -11,7 +11,7 @@
 #include "records/Config.h"
 #include "transport/Sock.h"
 
-Sock* listen_server = nullptr;
+std::atomic<Sock*> listen_server{nullptr};
 
 namespace {
 
