@@ -10,6 +10,7 @@
 #include "dialogue/Dispatcher.h"
 #include "dialogue/FileStreams.h"
 #include "foundation/Log.h"
+#include "foundation/Text.h"
 #include "selection/CatalogueSink.h"
 #include "selection/IncludeNode.h"
 #include "selection/Walk.h"
@@ -30,21 +31,12 @@ class SockCatalogueSink : public CatalogueSink {
 // The rule block: one rule per line; lines the parser refuses are dropped.
 std::vector<IncludeNode*> ParseRules(const char* block) {
     std::vector<IncludeNode*> rules;
-    std::string text(block ? block : "");
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) {
-            IncludeNode* rule = new IncludeNode(&line[0]);
-            if (rule->error)
-                delete rule;
-            else
-                rules.push_back(rule);
-        }
-        if (end == std::string::npos) break;
-        start = end + 1;
+    for (std::string& line : SplitLines(block)) {
+        IncludeNode* rule = new IncludeNode(&line[0]);
+        if (rule->error)
+            delete rule;
+        else
+            rules.push_back(rule);
     }
     return rules;
 }

@@ -17,18 +17,13 @@
 #include "crypto/Md5.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/Text.h"
 #include "foundation/TemporaryNames.h"
 #include "transport/Sock.h"
 
 namespace {
 
 const long long kRecordData = 4194304;  // one read buffer, one record
-
-std::string Local(const char* path) {
-    std::string p(path ? path : "");
-    ConvertPath(&p[0]);
-    return p;
-}
 
 void SetSending(const char* name, long long total) {
     if (!thread_manager) return;
@@ -37,31 +32,16 @@ void SetSending(const char* name, long long total) {
     thread_manager->SetTotalFileSize(total);
 }
 
-// Splits `list` at line feeds, skipping empty lines.
-std::vector<std::string> Lines(const char* list) {
-    std::vector<std::string> out;
-    const char* p = list ? list : "";
-    while (*p) {
-        const char* end = strchr(p, '\n');
-        std::string line = end ? std::string(p, end - p) : std::string(p);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) out.push_back(line);
-        if (!end) break;
-        p = end + 1;
-    }
-    return out;
-}
-
 }  // namespace
 
 int MultiSendFile(Sock* sock, const char* path_in, const char* fallback_in) {
-    std::string path = Local(path_in);
+    std::string path = LocalPath(path_in);
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) {
         bool found = false;
         if (fallback_in && strcmp(fallback_in, path_in) != 0) {
             PrintMessage("MultiSendFile(%s): File does not exist", path.c_str());
-            std::string fallback = Local(fallback_in);
+            std::string fallback = LocalPath(fallback_in);
             if (lstat(fallback.c_str(), &st) == 0) {
                 PrintMessage("MultiSendFile(%s): Original file found", fallback.c_str());
                 path = fallback;
@@ -162,7 +142,7 @@ int MultiSendFile(Sock* sock, const char* path_in, const char* fallback_in) {
 
 int MultiSendFiles(Sock* sock, char* list, int flag) {
     int count = 0;
-    for (const std::string& name : Lines(list)) {
+    for (const std::string& name : SplitLines(list)) {
         std::string object = name;
         bool created = false;
         char* temp = GetTemporaryFilename(&object[0], (unsigned)flag, created, nullptr);
@@ -183,9 +163,9 @@ int MultiSendFiles(Sock* sock, char* list, int flag) {
 }
 
 int MultiSendSimpleFile(Sock* sock, long long size, const char* path_in, const char* fallback) {
-    std::string path = Local(path_in);
+    std::string path = LocalPath(path_in);
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW);
-    if (fd < 0 && fallback) fd = open(Local(fallback).c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0 && fallback) fd = open(LocalPath(fallback).c_str(), O_RDONLY | O_NOFOLLOW);
     if (fd < 0) {
         // Decided before writing: the record's own work may change errno.
         bool missing = errno == ENOENT;

@@ -20,30 +20,10 @@
 #include "dialogue/FileStreams.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/Text.h"
 #include "transport/Sock.h"
 
 namespace {
-
-std::string Local(const char* path) {
-    std::string p(path ? path : "");
-    ConvertPath(&p[0]);
-    return p;
-}
-
-// Splits `list` at line feeds, skipping empty lines.
-std::vector<std::string> Lines(const char* list) {
-    std::vector<std::string> out;
-    const char* p = list ? list : "";
-    while (*p) {
-        const char* end = strchr(p, '\n');
-        std::string line = end ? std::string(p, end - p) : std::string(p);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) out.push_back(line);
-        if (!end) break;
-        p = end + 1;
-    }
-    return out;
-}
 
 // Creates the folders above `path` (any length); failures show up when the
 // file itself is created.
@@ -415,7 +395,7 @@ long long FileReceiver::Run(unsigned mtime) {
 }  // namespace
 long long MultiGetFile(Sock* sock, const char* path, const char* display, MD5* md5, unsigned metadata,
                        unsigned mtime) {
-    std::string local = Local(path);
+    std::string local = LocalPath(path);
     FileReceiver receiver(sock, local, md5, metadata != 0);
     try {
         return receiver.Run(mtime);
@@ -429,7 +409,7 @@ long long MultiGetFile(Sock* sock, const char* path, const char* display, MD5* m
 int MultiGetFiles(Sock* sock, char* list, int relocate, const char* directory) {
     std::string dir = directory ? directory : (res ? res->restore_dir : "");
     int count = 0;
-    for (const std::string& line : Lines(list)) {
+    for (const std::string& line : SplitLines(list)) {
         size_t tab = line.find('\t');
         std::string name = line.substr(0, tab);
         unsigned mtime = tab == std::string::npos ? 0 : (unsigned)atol(line.c_str() + tab + 1);

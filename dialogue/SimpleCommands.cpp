@@ -38,12 +38,6 @@ void ReplyDigest(Session& s, const std::string& path) {
     s.sock->Write(digest);
 }
 
-std::string LocalPath(const char* wire) {
-    std::string path(wire ? wire : "");
-    ConvertPath(&path[0]);
-    return path;
-}
-
 }  // namespace
 
 void Unknown(Session& s, const char* line, const char*) {
@@ -192,8 +186,7 @@ void List(Session& s, const char*, const char* rest) {
         delete[] listing;
         return;
     }
-    std::string local = path;
-    ConvertPath(&local[0]);
+    std::string local = LocalPath(path.c_str());
     struct stat st;
     if (lstat(local.c_str(), &st) != 0) {
         s.sock->Write("0");

@@ -60,13 +60,6 @@ std::string PiecePath(const std::string& dir, int index) {
     return dir + suffix;
 }
 
-// Copies `path` to a writable std::string in the local form.
-std::string LocalPath(const char* path) {
-    std::string local(path ? path : "");
-    ConvertPath(&local[0]);
-    return local;
-}
-
 int EncryptFlag() { return config ? config->crypt : 1; }
 
 }  // namespace

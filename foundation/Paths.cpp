@@ -17,6 +17,13 @@ void ConvertPath2(char* p) {
         if (*p == '/') *p = '|';
 }
 
+std::string LocalPath(const char* wire) {
+    std::string path(wire ? wire : "");
+    for (char& c : path)
+        if (c == '|') c = '/';
+    return path;
+}
+
 bool VerifyFileExists(const char* p) {
     struct stat st;
     return p && lstat(p, &st) == 0;

@@ -2,10 +2,15 @@
 // paths with '|' as separator; the local separator is '/'.
 #pragma once
 
+#include <string>
+
 // In place: every '|' becomes '/'.
 void ConvertPath(char* p);
 // In place: every '/' becomes '|'.
 void ConvertPath2(char* p);
+// A path from the wire in local form, as a new string of any length
+// (null gives the empty path).
+std::string LocalPath(const char* wire);
 
 // True when lstat succeeds (a dangling symbolic link exists too).
 bool VerifyFileExists(const char* p);

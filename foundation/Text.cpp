@@ -168,3 +168,17 @@ char* StringEncode(const char* s, const char* from, const char* to) {
     }
     return out;
 }
+
+std::vector<std::string> SplitLines(const char* text) {
+    std::vector<std::string> out;
+    const char* p = text ? text : "";
+    while (*p) {
+        const char* end = strchr(p, '\n');
+        std::string line = end ? std::string(p, end - p) : std::string(p);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) out.push_back(line);
+        if (!end) break;
+        p = end + 1;
+    }
+    return out;
+}

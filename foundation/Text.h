@@ -9,6 +9,9 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <string>
+#include <vector>
+
 // True when both are non-null and equal.
 bool compare(const char* a, const char* b);
 // True when `s` begins with `prefix` (an empty prefix matches).
@@ -59,3 +62,7 @@ template <size_t N>
 inline void CopyText(char (&out)[N], const char* text) {
     snprintf(out, N, "%s", text ? text : "");
 }
+
+// The lines of `text` split at line feeds, without their "\r" and without
+// empty lines (null gives none).
+std::vector<std::string> SplitLines(const char* text);
