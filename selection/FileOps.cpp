@@ -155,45 +155,50 @@ long long GetFileSize(const char* path) {
     return (long long)st.st_size;
 }
 
-int GetFileCount(const char* dir, int recursive) {
+namespace {
+
+// Calls `visit(path, name, st)` for every entry of `dir` that lstat can
+// still examine (entries that vanish meanwhile are skipped). False after
+// logging when `dir` cannot be opened.
+template <typename Visit>
+bool ForEachEntry(const char* dir, Visit visit) {
     DIR* d = opendir(dir);
     if (!d) {
         PrintError("Can't opendir(%s): %s", dir, strerror(errno));
-        return 0;
+        return false;
     }
-    int count = 0;
     std::string entry;
     while (struct dirent* e = readdir(d)) {
         entry.assign(dir).append(1, '/').append(e->d_name);
         struct stat st;
-        if (lstat(entry.c_str(), &st) != 0) continue;
+        if (lstat(entry.c_str(), &st) == 0) visit(entry, e->d_name, st);
+    }
+    closedir(d);
+    return true;
+}
+
+}  // namespace
+
+int GetFileCount(const char* dir, int recursive) {
+    int count = 0;
+    ForEachEntry(dir, [&](const std::string& entry, const char* name, const struct stat& st) {
         if (S_ISREG(st.st_mode)) {
             count++;
-        } else if (recursive && S_ISDIR(st.st_mode) && !IsDotOrDotDot(e->d_name)) {
+        } else if (recursive && S_ISDIR(st.st_mode) && !IsDotOrDotDot(name)) {
             count += GetFileCount(entry.c_str(), recursive);
             PrintMessage("GetFileCount : finished scanning subfolder %s", entry.c_str());
         }
-    }
-    closedir(d);
+    });
     return count;
 }
 
 int DeleteEmptyFiles(const char* dir) {
-    DIR* d = opendir(dir);
-    if (!d) {
-        PrintError("Can't opendir(%s): %s", dir, strerror(errno));
-        return 0;
-    }
     int count = 0;
-    std::string entry;
-    while (struct dirent* e = readdir(d)) {
-        entry.assign(dir).append(1, '/').append(e->d_name);
-        struct stat st;
-        if (lstat(entry.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) continue;
+    ForEachEntry(dir, [&](const std::string& entry, const char*, const struct stat& st) {
+        if (!S_ISREG(st.st_mode) || st.st_size != 0) return;
         PrintMessage("%s is empty, deleting", entry.c_str());
         if (unlink(entry.c_str()) == 0) count++;
-    }
-    closedir(d);
+    });
     return count;
 }
 
