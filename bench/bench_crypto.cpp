@@ -10,16 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "crypto/AesVetrak.h"
 #include "crypto/Md5.h"
 
 namespace {
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
 
 // Best of `tries` runs of `body`, in MB/s for `bytes` per run.
 template <typename F>

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "agent/Globals.h"
 #include "agent/Lifecycle.h"
 #include "dialogue/Listener.h"
@@ -22,24 +23,6 @@
 #include "transport/Sock.h"
 
 namespace {
-
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, (sockaddr*)&a, sizeof(a));
-    socklen_t len = sizeof(a);
-    getsockname(fd, (sockaddr*)&a, &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 // MB/s of a plain TCP stream of `bytes` over loopback; with `from` and
 // `to`, the sender reads the file and the receiver writes it, as a file

@@ -13,18 +13,13 @@
 
 #include <string>
 
+#include "BenchSupport.h"
 #include "agent/Globals.h"
 #include "crypto/Rsa.h"
 #include "records/Config.h"
 #include "transport/Sock.h"
 
 namespace {
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
     return remove(path);

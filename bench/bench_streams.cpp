@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "agent/Globals.h"
 #include "agent/Lifecycle.h"
 #include "dialogue/Listener.h"
@@ -40,12 +41,6 @@
 
 namespace {
 
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
 double Best(int runs, const std::function<void()>& body) {
     double best = 1e30;
     for (int i = 0; i < runs; i++) {
@@ -54,18 +49,6 @@ double Best(int runs, const std::function<void()>& body) {
         best = std::min(best, Now() - start);
     }
     return best;
-}
-
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, (sockaddr*)&a, sizeof(a));
-    socklen_t len = sizeof(a);
-    getsockname(fd, (sockaddr*)&a, &len);
-    close(fd);
-    return ntohs(a.sin_port);
 }
 
 std::string Bar(std::string s) {

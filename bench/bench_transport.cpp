@@ -11,17 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "transport/Sock.h"
 
 namespace {
 
 const long long kTotal = 1024LL << 20;  // bytes per measurement
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
 
 struct Pair {
     Pair() {

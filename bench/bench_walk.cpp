@@ -17,16 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "selection/FileOps.h"
 #include "selection/Walk.h"
 
 namespace {
-
-double Now() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 struct CountingSink : CatalogueSink {
     size_t lines = 0, bytes = 0, blocks = 0;
