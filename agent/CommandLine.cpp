@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Log.h"
 
 void PrintHelp() {

@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include "agent/CommandLine.h"
-#include "agent/Globals.h"
 #include "agent/Scheduler.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "dialogue/Identification.h"
 #include "dialogue/Listener.h"
 #include "dialogue/RemoteSetup.h"

@@ -1,7 +1,7 @@
 #include "agent/Scheduler.h"
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "foundation/Threads.h"
 
 void* ClientScheduler(void*) {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "agent/Globals.h"
 #include "agent/Lifecycle.h"
+#include "core/Globals.h"
 #include "dialogue/Listener.h"
 #include "dialogue/SingleFileTransfer.h"
 #include "foundation/Threads.h"

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "BenchSupport.h"
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/Rsa.h"
 #include "records/Config.h"
 #include "transport/Sock.h"

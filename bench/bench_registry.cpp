@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "agent/Globals.h"
 #include "agent/Lifecycle.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 
 namespace {
 

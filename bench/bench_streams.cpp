@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "agent/Globals.h"
 #include "agent/Lifecycle.h"
+#include "core/Globals.h"
 #include "dialogue/Listener.h"
 #include "foundation/Threads.h"
 #include "records/Config.h"

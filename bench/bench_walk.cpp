@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "selection/FileOps.h"
+#include "foundation/FileOps.h"
 #include "selection/Walk.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "agent/Globals.h"
+#include "core/Globals.h"
 
 Resource* res = nullptr;
 char* res2 = nullptr;

@@ -3,10 +3,10 @@
 // threads may rely on them for their whole life.
 #pragma once
 
-#include "agent/Mutex.h"
-#include "agent/Resource.h"
-#include "agent/RunFlags.h"
-#include "agent/Version.h"
+#include "core/Mutex.h"
+#include "core/Resource.h"
+#include "core/RunFlags.h"
+#include "core/Version.h"
 
 class Config;
 class ThreadManager;

@@ -1,4 +1,4 @@
-#include "agent/Mutex.h"
+#include "core/Mutex.h"
 
 #include "foundation/Threads.h"
 

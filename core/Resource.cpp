@@ -1,4 +1,4 @@
-#include "agent/Resource.h"
+#include "core/Resource.h"
 
 #include <errno.h>
 #include <limits.h>

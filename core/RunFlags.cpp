@@ -1,8 +1,8 @@
-#include "agent/RunFlags.h"
+#include "core/RunFlags.h"
 
 #include <signal.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Threads.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include "agent/ThreadManager.h"
+#include "core/ThreadManager.h"
 
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Log.h"
 #include "foundation/Threads.h"
 

@@ -13,7 +13,7 @@
 
 #include <list>
 
-#include "agent/ThreadState.h"
+#include "core/ThreadState.h"
 
 extern int thread_manager_count;
 

@@ -1,4 +1,4 @@
-#include "agent/ThreadState.h"
+#include "core/ThreadState.h"
 
 #include <string.h>
 #include <time.h>

@@ -1,8 +1,8 @@
-#include "agent/Version.h"
+#include "core/Version.h"
 
 #include <stdio.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 
 int version_major = 12, version_month = 2, version_day = 2, version_minor = 2;
 int version_count = 0;

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 
 char* GetRandomAESKey() {
     gmp_randstate_t state;

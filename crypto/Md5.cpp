@@ -5,8 +5,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
-#include "selection/FileOps.h"
 
 int md5_count = 0;
 

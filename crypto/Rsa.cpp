@@ -8,7 +8,7 @@
 #include <map>
 #include <mutex>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Log.h"
 #include "foundation/Text.h"
 #include "foundation/Threads.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/AesKeys.h"
 #include "crypto/AesVetrak.h"
 #include "crypto/Rsa.h"

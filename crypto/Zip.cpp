@@ -7,8 +7,8 @@
 
 #include <string>
 
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
-#include "selection/FileOps.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "dialogue/Dispatcher.h"
 #include "dialogue/FileStreams.h"
 #include "foundation/Log.h"

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "foundation/Log.h"
 #include "foundation/Threads.h"
 #include "records/Config.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "foundation/Log.h"
 #include "records/Config.h"
 #include "transport/Sock.h"

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "crypto/Md5.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
-#include "foundation/Text.h"
 #include "foundation/TemporaryNames.h"
+#include "foundation/Text.h"
 #include "transport/Sock.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "crypto/Md5.h"
 #include "dialogue/FileStreams.h"
 #include "foundation/Log.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/AesKeys.h"
 #include "crypto/Md5.h"
 #include "crypto/Rsa.h"
@@ -16,10 +16,10 @@
 #include "dialogue/SingleFileTransfer.h"
 #include "foundation/Execute.h"
 #include "foundation/ExternalPrograms.h"
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
-#include "selection/FileOps.h"
 #include "transport/Sock.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "dialogue/Dispatcher.h"
 #include "foundation/Log.h"
 #include "foundation/Threads.h"

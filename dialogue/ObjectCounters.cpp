@@ -1,8 +1,8 @@
 #include "dialogue/ObjectCounters.h"
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
-#include "agent/ThreadState.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
+#include "core/ThreadState.h"
 #include "crypto/Aes.h"
 #include "crypto/Md5.h"
 #include "crypto/Rsa.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/AesKeys.h"
 #include "crypto/Rsa.h"
 #include "crypto/RsaKeyFiles.h"

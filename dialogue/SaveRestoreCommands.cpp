@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "dialogue/Connections.h"
 #include "dialogue/Dispatcher.h"
 #include "dialogue/SingleFileTransfer.h"
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "foundation/Threads.h"
-#include "selection/FileOps.h"
 #include "transport/Sock.h"
 
 namespace commands {

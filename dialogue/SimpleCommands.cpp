@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/Md5.h"
 #include "dialogue/CommandRunner.h"
 #include "dialogue/Connections.h"
@@ -17,10 +17,10 @@
 #include "foundation/Commands.h"
 #include "foundation/Execute.h"
 #include "foundation/ExternalPrograms.h"
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "records/Config.h"
-#include "selection/FileOps.h"
 #include "selection/Browse.h"
 #include "transport/Sock.h"
 

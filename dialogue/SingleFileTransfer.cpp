@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "crypto/Md5.h"
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "records/Config.h"
-#include "selection/FileOps.h"
 #include "transport/Sock.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Execute.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"

@@ -1,4 +1,4 @@
-#include "selection/FileOps.h"
+#include "foundation/FileOps.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -4,7 +4,7 @@
 #include <string.h>
 #include <sys/socket.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Threads.h"
 
 int GetHostByName(const char* name, in_addr* out) {

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Execute.h"
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Paths.h"

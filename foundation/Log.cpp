@@ -5,7 +5,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Paths.h"
 #include "foundation/Threads.h"
 

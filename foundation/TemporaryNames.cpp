@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Text.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Log.h"
 #include "foundation/Text.h"
 #include "records/Client.h"

@@ -5,8 +5,8 @@
 #include <string.h>
 #include <time.h>
 
-#include "agent/Globals.h"
 #include "agent/Lifecycle.h"
+#include "core/Globals.h"
 #include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
 #include "foundation/Text.h"

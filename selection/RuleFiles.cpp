@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Log.h"
 #include "records/Client.h"
 

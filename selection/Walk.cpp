@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "foundation/TemporaryNames.h"

@@ -16,8 +16,8 @@
 
 #include <new>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "crypto/AesVetrak.h"
 #include "foundation/Formatting.h"
 #include "foundation/HostLookup.h"

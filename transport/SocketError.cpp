@@ -1,6 +1,6 @@
 #include "transport/SocketError.h"
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Threads.h"
 
 void ThrowSocketError(const char* text) {

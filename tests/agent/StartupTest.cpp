@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "agent/Globals.h"
 #include "agent/Lifecycle.h"
+#include "core/Globals.h"
 #include "records/Config.h"
 #include "support/Process.h"
 #include "support/TestHome.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "foundation/Threads.h"
 #include "support/TestHome.h"
 

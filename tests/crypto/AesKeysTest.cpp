@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/AesKeys.h"
 #include "support/TestHome.h"
 

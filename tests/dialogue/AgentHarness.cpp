@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "records/Config.h"
 #include "support/Process.h"
 #include "transport/Sock.h"

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "dialogue/AgentHarness.h"
 #include "dialogue/Connections.h"
 #include "records/Client.h"

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/AesVetrak.h"
 #include "crypto/Md5.h"
 #include "dialogue/AgentHarness.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/Rsa.h"
 #include "crypto/RsaKeyFiles.h"
 #include "dialogue/AgentHarness.h"

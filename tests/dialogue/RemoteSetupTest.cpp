@@ -7,13 +7,13 @@
 #include <thread>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "dialogue/AgentHarness.h"
-#include "support/TestHome.h"
 #include "dialogue/RemoteSetup.h"
 #include "records/Client.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
+#include "support/TestHome.h"
 #include "transport/Sock.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "dialogue/AgentHarness.h"
 #include "dialogue/CommandRunner.h"
 #include "foundation/Commands.h"

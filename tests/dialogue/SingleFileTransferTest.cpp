@@ -8,7 +8,7 @@
 #include <memory>
 #include <random>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/Md5.h"
 #include "dialogue/AgentHarness.h"
 #include "dialogue/SingleFileTransfer.h"

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Commands.h"
 #include "foundation/LockFiles.h"
 #include "foundation/TemporaryNames.h"

@@ -6,7 +6,7 @@
 
 #include <regex>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/Log.h"
 #include "support/TestHome.h"
 

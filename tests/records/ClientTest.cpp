@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "records/Client.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "records/Config.h"
 #include "support/TestHome.h"
 

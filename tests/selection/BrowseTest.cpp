@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/FileOps.h"
 #include "selection/Browse.h"
-#include "selection/FileOps.h"
 #include "support/TestHome.h"
 
 namespace {

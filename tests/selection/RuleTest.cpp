@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "records/Client.h"
 #include "selection/IncludeNode.h"
 #include "selection/RuleFiles.h"

@@ -10,8 +10,8 @@
 #include <random>
 #include <sstream>
 
-#include "agent/Globals.h"
 #include "agent/Lifecycle.h"
+#include "core/Globals.h"
 
 std::string MakeTempDir() {
     char tmpl[] = "/tmp/zeltest.XXXXXX";

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/Rsa.h"
 #include "crypto/RsaKeyFiles.h"
 #include "foundation/Paths.h"

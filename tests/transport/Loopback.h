@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "transport/Sock.h"
 
 // A listener on 127.0.0.1 at a port chosen by the system, one client
