@@ -17,6 +17,7 @@
 #include "dialogue/RemoteSetup.h"
 #include "foundation/Execute.h"
 #include "foundation/Log.h"
+#include "foundation/ProcessLayout.h"
 #include "foundation/Threads.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
@@ -51,6 +52,10 @@ void InitVariables(int argc, char** argv) {
     this_version->GetVersion(text);
     snprintf(res->version_text, sizeof(res->version_text), "%s", text);
     mutex = new Mutex();
+    // Foundation's helpers (logging, lock files, temporary names, plug-ins,
+    // host lookups) learn the layout and their locks from here.
+    SetProcessLocks(&mutex->locks);
+    SetProcessFolders(&res->folders);
     // Adding a backup set asks the set's machine over the network.
     SetOperatingSystemProbe(AskOperatingSystem);
     thread_manager = new ThreadManager();
@@ -73,6 +78,7 @@ void DestroyVariables() {
     thread_manager = nullptr;
     delete config;
     config = nullptr;
+    SetProcessFolders(nullptr);
     delete res;
     res = nullptr;
     delete[] res2;
@@ -80,6 +86,7 @@ void DestroyVariables() {
     delete this_version;
     this_version = nullptr;
     // The mutexes are not destroyed: a detached thread may still be leaving.
+    SetProcessLocks(nullptr);
     Mutex* m = mutex;
     mutex = nullptr;
     delete m;

@@ -32,4 +32,11 @@ Mutex::Mutex() {
     mutex_create(mutex_mail, "mutex_mail");
     mutex_create(mutex_vss, "mutex_vss");
     mutex_create(mutex_synchronisebackups, "mutex_synchronisebackups");
+
+    locks.print_message = &mutex_print_message;
+    locks.print_error = &mutex_print_error;
+    locks.print_event = &mutex_print_event;
+    locks.print_log = &mutex_print_log;
+    locks.print_debug = &mutex_print_debug;
+    locks.resolve = &mutex_resolve;
 }

@@ -4,10 +4,15 @@
 
 #include <pthread.h>
 
+#include "foundation/ProcessLayout.h"
+
 class Mutex {
 public:
     Mutex();
     ~Mutex() {}
+    // `locks` points into the object itself.
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
 
     pthread_mutex_t mutex_exception;  // one transport failure in flight at a time
     pthread_mutex_t mutex_silent;
@@ -38,4 +43,8 @@ public:
     pthread_mutex_t mutex_mail;
     pthread_mutex_t mutex_vss;
     pthread_mutex_t mutex_synchronisebackups;
+
+    // The print and resolve mutexes as the foundation helpers see them; the
+    // start-up hands them over (SetProcessLocks).
+    ProcessLocks locks;
 };

@@ -96,4 +96,16 @@ Resource::Resource(int argc_, char** argv) {
     Build(debug_file, "%sdebug", run_dir);
     Build(config_file, "%sconfig", conf_dir);
     Build(versions_file, "%sversions", conf_dir);
+
+    folders.app_dir = app_dir;
+    folders.data_dir = data_dir;
+    folders.logs_dir = logs_dir;
+    folders.lock_dir = lock_dir;
+    folders.plugins_dir = plugins_dir;
+    folders.update_program = update_program;
+    folders.messages_file = messages_file;
+    folders.errors_file = errors_file;
+    folders.events_file = events_file;
+    folders.debug_file = debug_file;
+    folders.separator = separator;
 }

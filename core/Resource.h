@@ -2,11 +2,16 @@
 // from argv at start-up.
 #pragma once
 
+#include "foundation/ProcessLayout.h"
+
 class Resource {
 public:
     // Finds the executable from argv[0] (one level of symbolic link resolved),
     // changes the working directory to its folder and builds every path.
     Resource(int argc, char** argv);
+    // `folders` points into the object itself.
+    Resource(const Resource&) = delete;
+    Resource& operator=(const Resource&) = delete;
 
     char update_program[400];
     char program_path[400];
@@ -40,6 +45,9 @@ public:
     int open_for_input;
     int connect_threads;
     int argc;
+    // The folders and files above as the foundation helpers see them; the
+    // start-up hands them over (SetProcessFolders).
+    ProcessFolders folders;
 };
 
 // The platform word the server knows this agent by.

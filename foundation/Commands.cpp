@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Globals.h"
 #include "foundation/Execute.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/ProcessLayout.h"
 
 namespace {
 
@@ -108,7 +108,8 @@ bool ReadConnector(const char* config_path, char* value, size_t size) {
 }  // namespace
 
 char* PluginExec(const char* name, const char* fmt, ...) {
-    if (!name || !fmt || !res) return nullptr;
+    const ProcessFolders* folders = process_folders();
+    if (!name || !fmt || !folders) return nullptr;
     char action[410];
     va_list args;
     va_start(args, fmt);
@@ -118,13 +119,13 @@ char* PluginExec(const char* name, const char* fmt, ...) {
         return nullptr;
 
     char config_path[400];
-    int n = snprintf(config_path, sizeof(config_path), "%s%s%cconfig", res->plugins_dir, name, res->separator);
+    int n = snprintf(config_path, sizeof(config_path), "%s%s%cconfig", folders->plugins_dir, name, folders->separator);
     if (n < 0 || (size_t)n >= sizeof(config_path) || !VerifyFileExists(config_path)) return nullptr;
     char value[1024];
     if (!ReadConnector(config_path, value, sizeof(value))) return nullptr;
 
     char connector[400];
-    n = snprintf(connector, sizeof(connector), "%s%s%c%s", res->plugins_dir, name, res->separator, value);
+    n = snprintf(connector, sizeof(connector), "%s%s%c%s", folders->plugins_dir, name, folders->separator, value);
     if (n < 0 || (size_t)n >= sizeof(connector) || !VerifyFileExists(connector)) {
         PrintMessage("plugin connector is not present [%s]", connector);
         return nullptr;

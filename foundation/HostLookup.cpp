@@ -4,12 +4,14 @@
 #include <string.h>
 #include <sys/socket.h>
 
-#include "core/Globals.h"
+#include "foundation/ProcessLayout.h"
 #include "foundation/Threads.h"
 
 int GetHostByName(const char* name, in_addr* out) {
     if (!name || !out) return -1;
-    if (mutex) mutex_lock(mutex->mutex_resolve, "GetHostByName");
+    const ProcessLocks* locks = process_locks();
+    pthread_mutex_t* resolve = locks ? locks->resolve : nullptr;
+    if (resolve) mutex_lock(*resolve, "GetHostByName");
     addrinfo hints;
     memset(&hints, 0, sizeof(hints));
     hints.ai_family = AF_INET;
@@ -25,6 +27,6 @@ int GetHostByName(const char* name, in_addr* out) {
         }
     }
     if (found) freeaddrinfo(found);
-    if (mutex) mutex_unlock(mutex->mutex_resolve, "GetHostByName");
+    if (resolve) mutex_unlock(*resolve, "GetHostByName");
     return result;
 }

@@ -4,20 +4,21 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "core/Globals.h"
 #include "foundation/Execute.h"
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Paths.h"
+#include "foundation/ProcessLayout.h"
 
 bool CheckLock(const char* fmt, ...) {
-    if (!fmt || !res) return false;
+    const ProcessFolders* folders = process_folders();
+    if (!fmt || !folders) return false;
     char name[400];
     va_list args;
     va_start(args, fmt);
     vsnprintf(name, sizeof(name), fmt, args);
     va_end(args);
     char path[400];
-    int n = snprintf(path, sizeof(path), "%s%s", res->lock_dir, name);
+    int n = snprintf(path, sizeof(path), "%s%s", folders->lock_dir, name);
     if (n < 0 || (size_t)n >= sizeof(path)) return false;
     return VerifyFileExists(path);
 }

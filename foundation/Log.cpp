@@ -5,8 +5,8 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "core/Globals.h"
 #include "foundation/Paths.h"
+#include "foundation/ProcessLayout.h"
 #include "foundation/Threads.h"
 
 FILE* file_message = nullptr;
@@ -17,10 +17,12 @@ FILE* file_debug = nullptr;
 namespace {
 
 // Holds one of the named print mutexes for a scope; a no-op before the
-// process globals exist (tests and early start-up).
+// start-up has handed them over (tests and early start-up).
 class PrintLock {
 public:
-    explicit PrintLock(pthread_mutex_t Mutex::*which) : m_(mutex ? &(mutex->*which) : nullptr) {
+    explicit PrintLock(pthread_mutex_t* ProcessLocks::*which) : m_(nullptr) {
+        const ProcessLocks* locks = process_locks();
+        if (locks) m_ = locks->*which;
         if (m_) mutex_lock(*m_, "print");
     }
     ~PrintLock() {
@@ -64,23 +66,26 @@ void RotateToOld(const char* path) {
 }  // namespace
 
 void PrintMessage(const char* fmt, ...) {
-    PrintLock lock(&Mutex::mutex_print_message);
+    PrintLock lock(&ProcessLocks::print_message);
+    const ProcessFolders* folders = process_folders();
     va_list args;
     va_start(args, fmt);
-    WriteLine(file_message, res ? res->messages_file : nullptr, "MESSAGE: ", fmt, args);
+    WriteLine(file_message, folders ? folders->messages_file : nullptr, "MESSAGE: ", fmt, args);
     va_end(args);
 }
 
 void PrintError(const char* fmt, ...) {
-    PrintLock lock(&Mutex::mutex_print_error);
+    PrintLock lock(&ProcessLocks::print_error);
+    const ProcessFolders* folders = process_folders();
     va_list args;
     va_start(args, fmt);
-    WriteLine(file_error, res ? res->errors_file : nullptr, "ERROR: ", fmt, args);
+    WriteLine(file_error, folders ? folders->errors_file : nullptr, "ERROR: ", fmt, args);
     va_end(args);
 }
 
 void PrintEvent(const char* category, const char* fmt, ...) {
-    PrintLock lock(&Mutex::mutex_print_event);
+    PrintLock lock(&ProcessLocks::print_event);
+    const ProcessFolders* folders = process_folders();
     va_list args, copy;
     va_start(args, fmt);
     va_copy(copy, args);
@@ -88,8 +93,8 @@ void PrintEvent(const char* category, const char* fmt, ...) {
     vfprintf(stdout, fmt, args);
     fputc('\n', stdout);
     struct tm* now = LocalTime(0);
-    if (now && res) {
-        if (!file_event) file_event = GetFILE(res->events_file, "a", false);
+    if (now && folders) {
+        if (!file_event) file_event = GetFILE(folders->events_file, "a", false);
         if (file_event) {
             fprintf(file_event, "%02i/%02i/%i @ %02i:%02i : (%s) ", now->tm_mday, now->tm_mon + 1,
                     now->tm_year + 1900, now->tm_hour, now->tm_min, category ? category : "");
@@ -103,12 +108,13 @@ void PrintEvent(const char* category, const char* fmt, ...) {
 }
 
 void PrintLog(const char* name, const char* tag, const char* fmt, ...) {
-    if (!res || !name) return;
-    PrintLock lock(&Mutex::mutex_print_log);
+    const ProcessFolders* folders = process_folders();
+    if (!folders || !name) return;
+    PrintLock lock(&ProcessLocks::print_log);
     struct tm* now = LocalTime(0);
     if (!now) return;
     char path[420];
-    snprintf(path, sizeof(path), "%s%s%c%i.%i.%i", res->logs_dir, name, res->separator, now->tm_mday,
+    snprintf(path, sizeof(path), "%s%s%c%i.%i.%i", folders->logs_dir, name, folders->separator, now->tm_mday,
              now->tm_mon + 1, now->tm_year + 1900);
     FILE* f = GetFILE(path, "a", false);
     if (f) {
@@ -133,7 +139,7 @@ void PrintScreen(const char* fmt, ...) {
 }
 
 void PrintProgress(const char* fmt, ...) {
-    PrintLock lock(&Mutex::mutex_print_message);
+    PrintLock lock(&ProcessLocks::print_message);
     char text[410];
     va_list args;
     va_start(args, fmt);
@@ -148,31 +154,32 @@ void PrintObjects(const char*) {}
 void UpdateLogFiles() {}
 
 void ClearLogFiles() {
-    if (!res) return;
-    if (VerifyFileExists(res->update_program)) {
-        for (int attempt = 0; attempt < 50 && unlink(res->update_program) != 0; attempt++) Wait(0.1);
+    const ProcessFolders* folders = process_folders();
+    if (!folders) return;
+    if (VerifyFileExists(folders->update_program)) {
+        for (int attempt = 0; attempt < 50 && unlink(folders->update_program) != 0; attempt++) Wait(0.1);
     }
-    MakeDirectories(res->data_dir);
-    MakeDirectories(res->logs_dir);
+    MakeDirectories(folders->data_dir);
+    MakeDirectories(folders->logs_dir);
 
-    if (VerifyFileExists(res->messages_file)) {
-        PrintLock lock(&Mutex::mutex_print_message);
+    if (VerifyFileExists(folders->messages_file)) {
+        PrintLock lock(&ProcessLocks::print_message);
         if (file_message) CloseFILE(file_message);
         file_message = nullptr;
-        RotateToOld(res->messages_file);
-        if (VerifyFileExists(res->messages_file) && unlink(res->messages_file) != 0) _exit(0);
+        RotateToOld(folders->messages_file);
+        if (VerifyFileExists(folders->messages_file) && unlink(folders->messages_file) != 0) _exit(0);
     }
-    if (VerifyFileExists(res->errors_file)) {
-        PrintLock lock(&Mutex::mutex_print_error);
+    if (VerifyFileExists(folders->errors_file)) {
+        PrintLock lock(&ProcessLocks::print_error);
         if (file_error) CloseFILE(file_error);
         file_error = nullptr;
-        RotateToOld(res->errors_file);
+        RotateToOld(folders->errors_file);
     }
-    if (VerifyFileExists(res->debug_file)) {
-        PrintLock lock(&Mutex::mutex_print_debug);
+    if (VerifyFileExists(folders->debug_file)) {
+        PrintLock lock(&ProcessLocks::print_debug);
         if (file_debug) CloseFILE(file_debug);
         file_debug = nullptr;
-        unlink(res->debug_file);
+        unlink(folders->debug_file);
     }
 }
 

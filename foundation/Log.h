@@ -1,5 +1,6 @@
 // Logging and console output. Every writer prints to standard output and,
-// when the process globals exist, appends one line to its log file. A log
+// once the start-up has handed over the files (ProcessLayout.h), appends one
+// line to its log file. A log
 // file that cannot be opened never stops the caller.
 //
 // Thread-safety: any thread may log at any time; each writer serialises on

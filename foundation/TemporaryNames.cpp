@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "core/Globals.h"
+#include "foundation/ProcessLayout.h"
 #include "foundation/Text.h"
 
 namespace {
@@ -25,10 +25,11 @@ bool FourComponents(char* object, char* parts[4]) {
 }  // namespace
 
 char* GetTemporaryFilename(char* object, unsigned int number, bool& temporary, void*) {
-    if (!object || !res) return nullptr;
+    const ProcessFolders* folders = process_folders();
+    if (!object || !folders) return nullptr;
     if (strcmp(object, "SYSTEM_STATE") == 0) {
         char* out = new char[kNameSize];
-        snprintf(out, kNameSize, "%ssystem_%i.bkf", res->data_dir, (int)number);
+        snprintf(out, kNameSize, "%ssystem_%i.bkf", folders->data_dir, (int)number);
         temporary = true;
         return out;
     }
@@ -36,7 +37,7 @@ char* GetTemporaryFilename(char* object, unsigned int number, bool& temporary, v
         char* parts[4];
         if (!FourComponents(object, parts)) return nullptr;
         char* out = new char[kNameSize];
-        snprintf(out, kNameSize, "%splugins\\exchange\\%s\\Exchange.bkf", res->app_dir, parts[3]);
+        snprintf(out, kNameSize, "%splugins\\exchange\\%s\\Exchange.bkf", folders->app_dir, parts[3]);
         temporary = true;
         return out;
     }
@@ -44,7 +45,7 @@ char* GetTemporaryFilename(char* object, unsigned int number, bool& temporary, v
         char* parts[4];
         if (!FourComponents(object, parts)) return nullptr;
         char* out = new char[kNameSize];
-        snprintf(out, kNameSize, "%splugins\\exchange\\%s\\%s.PST", res->app_dir, parts[3], parts[2]);
+        snprintf(out, kNameSize, "%splugins\\exchange\\%s\\%s.PST", folders->app_dir, parts[3], parts[2]);
         temporary = true;
         return out;
     }
@@ -52,7 +53,7 @@ char* GetTemporaryFilename(char* object, unsigned int number, bool& temporary, v
         // A bare "SHARE" has no seventh character: nothing follows.
         const char* rest = strlen(object) >= 6 ? object + 6 : "";
         char* out = new char[kNameSize];
-        snprintf(out, kNameSize, "%sshare|%s", res->app_dir, rest);
+        snprintf(out, kNameSize, "%sshare|%s", folders->app_dir, rest);
         return out;
     }
     return nullptr;
