@@ -1,7 +1,5 @@
 #include "agent/Lifecycle.h"
 
-#include <errno.h>
-#include <pwd.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -153,13 +151,6 @@ void KillApplication() {
     FollowUpCommand(get_kill(), command, sizeof(command));
     DestroyVariables();
     if (command[0]) Execute(command, nullptr, 1);
-}
-
-void SetUserGroup(const char* user) {
-    if (!user || strcmp(user, "null") == 0) return;
-    struct passwd* pw = getpwnam(user);
-    if (!pw || pw->pw_uid == getuid()) return;
-    if (setuid(pw->pw_uid) != 0) printf("ERROR: SetUserGroup: setuid(%s): %s\n", user, strerror(errno));
 }
 
 void InstallSignalHandlers() {

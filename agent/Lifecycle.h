@@ -18,9 +18,6 @@ void KillApplication();
 // The follow-up command for a stop flag (empty when there is none); `out`
 // has room for `size` bytes.
 void FollowUpCommand(int kill, char* out, unsigned size);
-// Switches the process to `user` unless it is "null", unknown or already
-// the real user.
-void SetUserGroup(const char* user);
 // SIGTERM and SIGINT set the stop flag to 1; SIGPIPE is ignored so a peer
 // that goes away surfaces as a socket error.
 void InstallSignalHandlers();

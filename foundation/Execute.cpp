@@ -1,11 +1,13 @@
 #include "foundation/Execute.h"
 
 #include <errno.h>
+#include <pwd.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Log.h"
@@ -97,3 +99,10 @@ char* FormatExecuteWithResult(const char* fmt, ...) {
 char* GetUptime() { return FormatExecuteWithResult("%s", external_programs().uptime.c_str()); }
 
 char* GetUnixVersion() { return FormatExecuteWithResult("%s", external_programs().uname.c_str()); }
+
+void SetUserGroup(const char* user) {
+    if (!user || strcmp(user, "null") == 0) return;
+    struct passwd* pw = getpwnam(user);
+    if (!pw || pw->pw_uid == getuid()) return;
+    if (setuid(pw->pw_uid) != 0) printf("ERROR: SetUserGroup: setuid(%s): %s\n", user, strerror(errno));
+}

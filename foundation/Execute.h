@@ -1,4 +1,4 @@
-// Running shell commands.
+// Running shell commands, and the account the process runs as.
 #pragma once
 
 // Runs "program arguments" (or `program` alone) through the shell. Returns -1
@@ -20,3 +20,7 @@ char* FormatExecuteWithResult(const char* fmt, ...) __attribute__((format(printf
 char* GetUptime();
 // Output of "uname -rmi", or null; the caller frees it with delete[].
 char* GetUnixVersion();
+
+// Switches the process to `user` unless it is "null", unknown or already
+// the real user. A failure is printed and the process goes on as it was.
+void SetUserGroup(const char* user);

@@ -5,9 +5,9 @@
 #include <string.h>
 #include <time.h>
 
-#include "agent/Lifecycle.h"
 #include "core/Globals.h"
 #include "foundation/AtomicFile.h"
+#include "foundation/Execute.h"
 #include "foundation/Log.h"
 #include "foundation/Text.h"
 #include "foundation/Threads.h"
