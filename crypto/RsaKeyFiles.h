@@ -1,4 +1,4 @@
-// RSA key files and the per-backup-set AES key file.
+// RSA key files.
 //
 // A key file is "%i %i\n" (lengths of the modulus text and the exponent
 // text), then the modulus text and the exponent text with no separator and
@@ -15,7 +15,6 @@
 
 #include <stddef.h>
 
-class Client;
 class RSAKey;
 
 // The pass phrase of private key files written or read without one.
@@ -40,13 +39,3 @@ int WritePubKey(RSAKey* key, const char* name);
 // 1 when read; a missing private file is logged, a missing public one is not.
 int ReadPrivKey(RSAKey* key, const char* name, const char* passPhrase);
 int ReadPubKey(RSAKey* key, const char* name);
-
-// Writes the backup set's file "<conf>/<base_id>/key": the set's AES key
-// encrypted for the set's name, for "zelgui_<id>", for "zelgui_admin" and,
-// when that public key exists, for "zelgui_<server_name>", one per line. A
-// missing public key leaves its line in clear. 1 when written.
-int WritePrivateKey(const char* aesKey, Client* client);
-// Copies into `out` (`size` bytes) the line of the set's key file meant for
-// `forName`. 1 on success; 0 when the file is missing, has fewer than three
-// lines, or the line does not fit.
-int ReadPrivateKey(char* out, size_t size, Client* client, const char* forName);

@@ -12,6 +12,7 @@
 #include "dialogue/Connections.h"
 #include "foundation/Log.h"
 #include "records/Client.h"
+#include "records/ClientKeys.h"
 #include "records/Config.h"
 #include "transport/Sock.h"
 

@@ -10,6 +10,7 @@
 #include "crypto/RsaKeyFiles.h"
 #include "foundation/Paths.h"
 #include "records/Client.h"
+#include "records/ClientKeys.h"
 #include "records/Config.h"
 #include "support/TestHome.h"
 
