@@ -6,6 +6,7 @@
 #include "crypto/Aes.h"
 #include "crypto/AesVetrak.h"
 #include "foundation/Log.h"
+#include "foundation/base.h"
 
 namespace {
 
@@ -31,15 +32,6 @@ unsigned long long Cycles() {
 #endif
 }
 
-void ToHex(const unsigned char* bytes, char* out) {
-    static const char digits[] = "0123456789abcdef";
-    for (int i = 0; i < 16; i++) {
-        out[2 * i] = digits[bytes[i] >> 4];
-        out[2 * i + 1] = digits[bytes[i] & 0xf];
-    }
-    out[32] = 0;
-}
-
 void FromHex(const char* text, unsigned char* bytes) {
     aes_state s(text, true);
     s.get_Int8((char*)bytes);
@@ -47,7 +39,7 @@ void FromHex(const char* text, unsigned char* bytes) {
 
 void CheckExample(const unsigned char* result) {
     char actual[33];
-    ToHex(result, actual);
+    BytesToHex(result, 16, actual);
     if (strcmp(actual, kExampleCipher) != 0) {
         PrintScreen("should be:\n%s\n%s\n%s\n", kExampleKey, kExamplePlain, kExampleCipher);
         PrintScreen("actual: %s\n", actual);

@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include "core/Globals.h"
+#include "foundation/Paths.h"
 
 char* GetRandomAESKey() {
     gmp_randstate_t state;
@@ -27,14 +28,6 @@ char* GetRandomAESKey() {
     return strdup(text);
 }
 
-namespace {
-
-bool SafeComponent(const char* text) {
-    return strchr(text, '/') == nullptr && strcmp(text, ".") != 0 && strcmp(text, "..") != 0;
-}
-
-}  // namespace
-
 bool GetKeyPathFromName(char* out, size_t size, const char* name, const char* suffix) {
     if (!out || size == 0) return false;
     out[0] = 0;
@@ -46,10 +39,11 @@ bool GetKeyPathFromName(char* out, size_t size, const char* name, const char* su
         n = snprintf(out, size, "%s%s", conf, suffix);
     } else if (strncmp(name, "zelgui_", 7) == 0) {
         const char* rest = strchr(name, '_') + 1;
-        if (!SafeComponent(rest)) return false;
+        // "zelgui_" alone names "<conf>/gui_<suffix>".
+        if (*rest && !IsSafePathComponent(rest)) return false;
         n = snprintf(out, size, "%s%s%c%s%s", conf, rest, sep, "gui_", suffix);
     } else {
-        if (!SafeComponent(name)) return false;  // never empty here
+        if (!IsSafePathComponent(name)) return false;
         n = snprintf(out, size, "%s%s%c%s", conf, name, sep, suffix);
     }
     if (n < 0 || (size_t)n >= size) {

@@ -261,10 +261,5 @@ bool IsValidAesKey(const char* key, int verbose) {
         if (verbose) PrintError("Key is no good size: %u [%s]", (unsigned)length, key);
         return false;
     }
-    for (size_t i = 0; i < length; i++) {
-        char c = key[i];
-        bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (!hex) return false;
-    }
-    return true;
+    return IsHexText(key, length);
 }

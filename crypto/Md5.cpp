@@ -7,6 +7,7 @@
 
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
+#include "foundation/base.h"
 
 int md5_count = 0;
 
@@ -132,12 +133,6 @@ void AddToTotal(md5_t* st, uint32_t length) {
     st->md5_total[0] = low;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 }  // namespace
 
 void md5_init(md5_t* st) {
@@ -218,8 +213,8 @@ void md5_sig_from_string(void* signature, const char* text) {
     if (!text) return;
     unsigned char bytes[16];
     for (int i = 0; i < 16; i++) {
-        int hi = text[2 * i] ? HexValue(text[2 * i]) : -1;
-        int lo = hi >= 0 && text[2 * i + 1] ? HexValue(text[2 * i + 1]) : -1;
+        int hi = text[2 * i] ? LowerHexDigitValue(text[2 * i]) : -1;
+        int lo = hi >= 0 && text[2 * i + 1] ? LowerHexDigitValue(text[2 * i + 1]) : -1;
         if (hi < 0 || lo < 0) return;
         bytes[i] = (unsigned char)(hi << 4 | lo);
     }

@@ -12,8 +12,17 @@
 #include "foundation/Log.h"
 #include "foundation/Text.h"
 #include "foundation/Threads.h"
+#include "foundation/base.h"
 
 int rsa_key_count = 0;
+
+std::string IntegerToHex(const mpz_t value) {
+    // Base 16 is a power of two, so the size is exact (plus a sign).
+    std::string text(mpz_sizeinbase(value, 16) + 2, '\0');
+    mpz_get_str(&text[0], 16, value);
+    text.resize(strlen(text.c_str()));
+    return text;
+}
 
 namespace {
 
@@ -32,17 +41,9 @@ class RsaLock {
     bool held_;
 };
 
-std::string ToHex(const mpz_t value) {
-    // Base 16 is a power of two, so the size is exact (plus a sign).
-    std::string text(mpz_sizeinbase(value, 16) + 2, '\0');
-    mpz_get_str(&text[0], 16, value);
-    text.resize(strlen(text.c_str()));
-    return text;
-}
-
 bool CopyHex(const mpz_t value, char* out, size_t size) {
     if (!out || size == 0) return false;
-    std::string text = ToHex(value);
+    std::string text = IntegerToHex(value);
     if (text.size() + 1 > size) {
         out[0] = 0;
         return false;
@@ -96,15 +97,6 @@ std::deque<std::string> pair_cache_order;
 
 }  // namespace
 
-bool IsHexText(const char* text) {
-    if (!text || !*text) return false;
-    for (const char* c = text; *c; c++) {
-        bool digit = (*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f') || (*c >= 'A' && *c <= 'F');
-        if (!digit) return false;
-    }
-    return true;
-}
-
 RSAKey::RSAKey() {
     mpz_init(exponent);
     mpz_init(modulo);
@@ -124,10 +116,10 @@ bool RSAKey::GetModulo(char* out, size_t size) const {
     return CopyHex(modulo, out, size);
 }
 std::string RSAKey::ExponentText() const {
-    return ToHex(exponent);
+    return IntegerToHex(exponent);
 }
 std::string RSAKey::ModuloText() const {
-    return ToHex(modulo);
+    return IntegerToHex(modulo);
 }
 
 bool RSAKey::SetExponent(const char* text) {
@@ -306,7 +298,7 @@ bool RSACrypt(char* text, size_t size, RSAKey* key) {
     bool ok = ParseHex(message, text) && CryptLocked(result, message, key);
     if (ok) {
         // Only a result that fits replaces the text.
-        std::string out = ToHex(result);
+        std::string out = IntegerToHex(result);
         if (out.size() + 1 <= size) {
             memcpy(text, out.c_str(), out.size() + 1);
         } else {

@@ -47,8 +47,8 @@ class RSAKey {
     mpz_t modulo;
 };
 
-// True when `text` is non-empty and made of hexadecimal digits only.
-bool IsHexText(const char* text);
+// Lower-case hexadecimal text of `value` (a leading '-' when negative).
+std::string IntegerToHex(const mpz_t value);
 
 // A random pair with a 1024-bit modulus: `publicKey` gets (e, n) and
 // `privateKey` (d, n). Seeded from the clock in seconds.

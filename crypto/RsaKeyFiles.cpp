@@ -12,6 +12,7 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/base.h"
 
 const char* const kDefaultKeyPassPhrase = "3f9d2c7b84e10a65d5b2e8c14a7f0396";
 
@@ -20,12 +21,6 @@ namespace {
 // A pass phrase shorter than a whole key would make the cipher read past it.
 bool UsablePassPhrase(const char* aesKey) {
     return aesKey && strnlen(aesKey, 32) == 32;
-}
-
-bool AllHex(const std::string& text) {
-    for (char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
-    return true;
 }
 
 void Crypt(std::string& text, const char* aesKey, bool encrypt) {
@@ -90,11 +85,11 @@ int ReadKey(const char* path, RSAKey* key, const char* aesKey) {
         }
         Crypt(modulo, aesKey, false);
         Crypt(exponent, aesKey, false);
-        if (!AllHex(modulo) || !AllHex(exponent)) {
+        if (!IsHexText(modulo.data(), m) || !IsHexText(exponent.data(), e)) {
             PrintError("ReadKey (%s): BAD KEY: %s", path, aesKey);
             return 0;
         }
-    } else if (!AllHex(modulo) || !AllHex(exponent)) {
+    } else if (!IsHexText(modulo.data(), m) || !IsHexText(exponent.data(), e)) {
         PrintError("ReadKey(%s): incorrect file format", path);
         return 0;
     }

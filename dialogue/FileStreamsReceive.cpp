@@ -25,21 +25,6 @@
 
 namespace {
 
-// Creates the folders above `path` (any length); failures show up when the
-// file itself is created.
-void MakeParents(const std::string& path) {
-    size_t cut = path.rfind('/');
-    if (cut == std::string::npos || cut == 0) return;
-    std::string parent = path.substr(0, cut);
-    struct stat st;
-    if (stat(parent.c_str(), &st) == 0) return;
-    for (size_t at = 1; at <= parent.size(); at++) {
-        if (at != parent.size() && parent[at] != '/') continue;
-        std::string step = parent.substr(0, at);
-        if (mkdir(step.c_str(), 0755) != 0 && errno != EEXIST) return;
-    }
-}
-
 // A file written under a unique hidden name in the folder of its final
 // name, and renamed over it only when complete. Until Commit the final name
 // is never touched; Discard (also on destruction) removes the partial file.
@@ -54,7 +39,7 @@ class PendingFile {
     // create would give); false with errno set on failure.
     bool Open() {
         static std::atomic<unsigned> serial{0};
-        MakeParents(target_);
+        MakeParentDirectories(target_);
         size_t cut = target_.rfind('/');
         std::string folder = cut == std::string::npos ? std::string() : target_.substr(0, cut + 1);
         for (int attempt = 0; attempt < 100; attempt++) {
@@ -265,7 +250,7 @@ void FileReceiver::MakeLink() {
     }
     if (errno == ENOENT) {
         PrintMessage("Link problem, trying to reconstruct directories");
-        MakeParents(path_);
+        MakeParentDirectories(path_);
     } else if (errno == EEXIST) {
         PrintMessage("Link(%s) existed already, replacing", path_.c_str());
         // A folder in the way stays: only a file or a link is replaced.

@@ -13,6 +13,7 @@
 #include "dialogue/SingleFileTransfer.h"
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
+#include "foundation/Paths.h"
 #include "foundation/Threads.h"
 #include "transport/Sock.h"
 
@@ -83,9 +84,7 @@ void EraseClient(Session& s, const char*, const char*) {
     std::string peer(s.sock->name);
     // Names and identifiers come from the network: never let them climb
     // out of the data folder.
-    bool safe = id.find('/') == std::string::npos && id != "." && id != ".." && !id.empty() &&
-                peer.find('/') == std::string::npos && peer != "." && peer != ".." && !peer.empty();
-    if (safe) {
+    if (IsSafePathComponent(id.c_str()) && IsSafePathComponent(peer.c_str())) {
         char sep = res->separator;
         std::string dir = std::string(res->data_dir) + peer + sep + "backup" + sep + id + sep;
         RemoveDir(dir.c_str());

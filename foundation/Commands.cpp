@@ -187,7 +187,7 @@ void* ThreadCopy(void* argument) {
     std::vector<std::string> names;
     if (DIR* dir = opendir(c->source)) {
         while (struct dirent* e = readdir(dir)) {
-            if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+            if (IsDotOrDotDot(e->d_name)) continue;
             names.push_back(e->d_name);
         }
         closedir(dir);

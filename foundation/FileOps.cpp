@@ -11,10 +11,9 @@
 #include <string>
 
 #include "foundation/Log.h"
+#include "foundation/Paths.h"
 
 namespace {
-
-bool IsDotOrDotDot(const char* name) { return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2])); }
 
 // Opens the directory `name` under `parent` without following a link in its
 // last component. Null when it is not a directory or cannot be opened.

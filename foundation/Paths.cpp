@@ -24,6 +24,10 @@ std::string LocalPath(const char* wire) {
     return path;
 }
 
+bool IsSafePathComponent(const char* text) {
+    return text && *text && !strchr(text, '/') && strcmp(text, ".") != 0 && strcmp(text, "..") != 0;
+}
+
 bool VerifyFileExists(const char* p) {
     struct stat st;
     return p && lstat(p, &st) == 0;
@@ -38,27 +42,43 @@ bool IsDir(const char* p) {
     return VerifyFolderExists(p);
 }
 
-bool MakeDirectories(const char* p) {
-    if (!p || !*p) return false;
-    char work[400];
-    // A cut copy would be created and found again forever: refuse instead.
-    if (strlen(p) >= sizeof(work)) return false;
-    while (!IsDir(p)) {
-        snprintf(work, sizeof(work), "%s", p);
-        while (!IsDir(work)) {
-            if (mkdir(work, 0755) == 0) break;
+namespace {
+
+// Creates `p` and its missing parents, whatever its length; true when `p` is
+// a directory at the end. Stops at the first failure other than a missing
+// parent.
+bool MakeDirectoryChain(const std::string& p) {
+    if (p.empty()) return false;
+    std::string work;
+    while (!IsDir(p.c_str())) {
+        work = p;
+        while (!IsDir(work.c_str())) {
+            if (mkdir(work.c_str(), 0755) == 0) break;
             // Another thread may have made it between the test and mkdir.
-            if (errno == EEXIST && IsDir(work)) break;
+            if (errno == EEXIST && IsDir(work.c_str())) break;
             if (errno != ENOENT) return false;
             // A missing parent: create the path one component shorter first.
-            size_t len = strlen(work);
-            while (len > 0 && work[len - 1] == '/') work[--len] = 0;
-            char* cut = strrchr(work, '/');
-            if (!cut || cut == work) return false;
-            *cut = 0;
+            while (!work.empty() && work.back() == '/') work.pop_back();
+            size_t cut = work.rfind('/');
+            if (cut == std::string::npos || cut == 0) return false;
+            work.resize(cut);
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool MakeDirectories(const char* p) {
+    // Paths are 400-byte texts in this agent: a longer one is refused.
+    if (!p || strlen(p) >= 400) return false;
+    return MakeDirectoryChain(p);
+}
+
+void MakeParentDirectories(const std::string& path) {
+    size_t cut = path.rfind('/');
+    if (cut == std::string::npos || cut == 0) return;
+    MakeDirectoryChain(path.substr(0, cut));
 }
 
 bool VerifySubFolderExists(const char* p) {

@@ -169,16 +169,34 @@ char* StringEncode(const char* s, const char* from, const char* to) {
     return out;
 }
 
+namespace {
+
+// Calls `take(begin, length)` for each line of the `size` bytes at `text`.
+template <typename Take>
+void EachLine(const char* text, size_t size, Take take) {
+    const char* end = text + size;
+    for (const char* p = text; p < end;) {
+        const char* feed = static_cast<const char*>(memchr(p, '\n', (size_t)(end - p)));
+        const char* stop = feed ? feed : end;
+        take(p, (size_t)(stop - p));
+        p = stop + 1;
+    }
+}
+
+}  // namespace
+
 std::vector<std::string> SplitLines(const char* text) {
     std::vector<std::string> out;
-    const char* p = text ? text : "";
-    while (*p) {
-        const char* end = strchr(p, '\n');
-        std::string line = end ? std::string(p, end - p) : std::string(p);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) out.push_back(line);
-        if (!end) break;
-        p = end + 1;
-    }
+    if (!text) return out;
+    EachLine(text, strlen(text), [&](const char* begin, size_t length) {
+        if (length > 0 && begin[length - 1] == '\r') length--;
+        if (length > 0) out.emplace_back(begin, length);
+    });
+    return out;
+}
+
+std::vector<std::string> SplitRawLines(const std::string& text) {
+    std::vector<std::string> out;
+    EachLine(text.data(), text.size(), [&](const char* begin, size_t length) { out.emplace_back(begin, length); });
     return out;
 }

@@ -14,6 +14,7 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/Text.h"
 #include "records/Client.h"
 #include "records/Config.h"
 
@@ -23,11 +24,6 @@ namespace {
 const long kMaxSetKeyFileSize = 64 * 1024;
 // Buffers for one encrypted copy of a set's key.
 const size_t kKeyLineSize = 2555;
-
-// Names from records and the wire become path components.
-bool SafeComponent(const char* text) {
-    return text && *text && !strchr(text, '/') && strcmp(text, ".") != 0 && strcmp(text, "..") != 0;
-}
 
 // Whole small file into `out`; false when missing, unreadable or too big.
 bool ReadSmallFile(const char* path, std::string& out) {
@@ -46,19 +42,6 @@ bool ReadSmallFile(const char* path, std::string& out) {
     bool ok = !ferror(f);
     fclose(f);
     return ok;
-}
-
-// Lines split at "\n"; a final newline does not open another line.
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
 }
 
 bool CopyOut(char* out, size_t size, const std::string& text) {
@@ -83,7 +66,7 @@ std::string EncryptFor(const char* aesKey, const char* name, bool* found = nullp
 
 int WritePrivateKey(const char* aesKey, Client* client) {
     PrintMessage("WritePrivateKey");
-    if (!aesKey || !client || !SafeComponent(client->base_id)) return 0;
+    if (!aesKey || !client || !IsSafePathComponent(client->base_id)) return 0;
     char idName[64];
     snprintf(idName, sizeof(idName), "zelgui_%s", client->id);
     std::string forName = EncryptFor(aesKey, client->name);
@@ -115,7 +98,7 @@ int ReadPrivateKey(char* out, size_t size, Client* client, const char* forName) 
     if (!forName) forName = "";
     const char* ownName = config ? config->name : "";
     bool ownBox = strcmp(client->box_name, ownName) == 0;
-    if (!SafeComponent(client->base_id) || (!ownBox && !SafeComponent(client->box_name))) return 0;
+    if (!IsSafePathComponent(client->base_id) || (!ownBox && !IsSafePathComponent(client->box_name))) return 0;
     char path[840];
     if (ownBox) {
         snprintf(path, sizeof(path), "%s%s%ckey", res ? res->conf_dir : "", client->base_id,
@@ -126,7 +109,7 @@ int ReadPrivateKey(char* out, size_t size, Client* client, const char* forName) 
         snprintf(path, sizeof(path), "%s/%s/conf/%s/AES", data, client->box_name, client->base_id);
         std::string clear;
         if (VerifyFileExists(path) && ReadSmallFile(path, clear)) {
-            std::vector<std::string> lines = SplitLines(clear);
+            std::vector<std::string> lines = SplitRawLines(clear);
             if (!lines.empty() && IsValidAesKey(lines[0].c_str(), 1)) {
                 PrintMessage("Found clear key");
                 if (!CopyOut(out, size, lines[0])) return 0;
@@ -144,7 +127,7 @@ int ReadPrivateKey(char* out, size_t size, Client* client, const char* forName) 
         PrintError("ReadPrivateKey(): %s not found", path);
         return 0;
     }
-    std::vector<std::string> lines = SplitLines(text);
+    std::vector<std::string> lines = SplitRawLines(text);
     if (lines.size() < 3) return 0;
     size_t index;
     if (strcmp(forName, "zelgui_admin") == 0)

@@ -62,7 +62,7 @@ int ListDir(char* dir, std::vector<FileSystemNode*>* entries) {
         // An entry removed since readdir is simply not listed.
         if (lstat(path.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
-            if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+            if (IsDotOrDotDot(e->d_name)) continue;
             entries->push_back(new FileSystemNode(e->d_name, 1, 0, (unsigned)st.st_mtime, (long long)st.st_size));
         } else if (S_ISREG(st.st_mode)) {
             entries->push_back(new FileSystemNode(e->d_name, 0, 1, (unsigned)st.st_mtime, (long long)st.st_size));

@@ -27,8 +27,6 @@ namespace {
 const long long kFileOverhead = 32;
 const long long kLinkOverhead = 14;
 
-bool IsDotOrDotDot(const char* name) { return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2])); }
-
 // One directory tree walked under one set of sub-rules. The directory being
 // read is held open and its children are opened relative to it, so no path
 // length limit applies and a link swapped in for a directory is never

@@ -21,16 +21,15 @@
 
 namespace {
 
-const int kHeaderBytes = 32;
 const int kMaxFill = 4194336;      // fill + new data must stay at or below this
 const int kPacketBytes = 4194368;  // the largest packet, header included
 const int kKeepWaiting = -9;
 const int kFlushSeconds = 60;
-const char kFiller[kHeaderBytes] = "HEADER10HEADER20HEADER30HEADER4";
+const char kFiller[Sock::kHeaderBytes] = "HEADER10HEADER20HEADER30HEADER4";
 
 // Logs the 32 bytes of a fast header that could not be used.
 void DumpHeader(const char* header) {
-    for (int i = 0; i < kHeaderBytes; i++)
+    for (int i = 0; i < Sock::kHeaderBytes; i++)
         PrintError("Sock::FastRead : Header [%02i] [%02x] [%c]", i, (unsigned char)header[i], header[i]);
 }
 
@@ -91,8 +90,7 @@ int Sock::FastSend() {
     clock_gettime(CLOCK_MONOTONIC, &began);
     unsigned payload = (unsigned)(fast_write_fill - kHeaderBytes);
     char header[kHeaderBytes];
-    memset(header, 0, sizeof(header));
-    snprintf(header, sizeof(header), "%u %u %u %u ", payload, payload, 0u, 0u);
+    FormatHeader(header, payload, payload, 0, 0);
     memcpy(write_buffer, header, kHeaderBytes);
     if (aes) aes->encrypt(write_buffer, kHeaderBytes);
 

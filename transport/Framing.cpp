@@ -16,17 +16,9 @@
 
 namespace {
 
-const int kHeaderBytes = 32;
 // Far above the largest legitimate packet (a fast packet is 4 MiB plus 64
 // bytes): a header announcing more is refused before anything is allocated.
 const unsigned kMaxPacketBytes = 64u * 1024 * 1024;
-
-// "%u %u %u %u " in a zeroed 32-byte area; the flag is kept to 0/1 so the
-// text always fits.
-void FormatHeader(char* area, unsigned length, unsigned size, unsigned third, unsigned encrypt) {
-    memset(area, 0, kHeaderBytes);
-    snprintf(area, kHeaderBytes, "%u %u %u %u ", length, size, third, encrypt ? 1u : 0u);
-}
 
 // No reader accepts more than kMaxPacketBytes, and the buffers are sized in
 // int: a larger payload is refused before anything goes out.
@@ -39,6 +31,11 @@ void RefuseOversized(size_t length) {
 }
 
 }  // namespace
+
+void Sock::FormatHeader(char* area, unsigned length, unsigned size, unsigned third, unsigned encrypt) {
+    memset(area, 0, kHeaderBytes);
+    snprintf(area, kHeaderBytes, "%u %u %u %u ", length, size, third, encrypt ? 1u : 0u);
+}
 
 void Sock::SendHeader(unsigned length, unsigned encrypt) {
     char header[kHeaderBytes];

@@ -12,6 +12,7 @@
 #include "crypto/Rsa.h"
 #include "crypto/RsaKeyFiles.h"
 #include "foundation/Log.h"
+#include "foundation/base.h"
 #include "records/Client.h"
 #include "records/Config.h"
 #include "transport/Sock.h"
@@ -34,12 +35,6 @@ void StoreName(Sock* s, const char* text) {
 void InstallCipher(Sock* s, const char* key) {
     delete s->aes;
     s->aes = new aes_cipher_vetrak(key);
-}
-
-std::string ToHex(const mpz_t v) {
-    std::vector<char> text(mpz_sizeinbase(v, 16) + 2);
-    mpz_get_str(text.data(), 16, v);
-    return text.data();
 }
 
 }  // namespace
@@ -85,8 +80,8 @@ bool MakeChallenge(gmp_randstate_t state, RSAKey* ownPrivate, RSAKey* peerPublic
         PrintMessage("RSACrypt failed, trying again (%i)", attempt);
     }
     if (ok) {
-        r = ToHex(value);
-        challenge = ToHex(ch);
+        r = IntegerToHex(value);
+        challenge = IntegerToHex(ch);
     }
     mpz_clears(value, a, ch, b, check, nullptr);
     return ok;

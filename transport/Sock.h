@@ -26,6 +26,9 @@ extern int sock_count;
 
 class Sock {
   public:
+    // A packet header, a footer and a fast record header are 32 bytes each.
+    static constexpr int kHeaderBytes = 32;
+
     // A non-zero `descriptor` is adopted (-1 counts as a failure); otherwise
     // socket(domain, type, protocol) is created under "mutex_socket".
     // Failure sets `failed`; the object is still valid and must be deleted.
@@ -157,6 +160,9 @@ class Sock {
   private:
     // Marks the socket dead and throws `text` with "mutex_exception" held.
     [[noreturn]] void Fail(const char* text);
+    // "%u %u %u %u " in a zeroed kHeaderBytes area; the flag is kept to 0/1
+    // so the text always fits. Every packet header and footer is made here.
+    static void FormatHeader(char* area, unsigned length, unsigned size, unsigned third, unsigned encrypt);
     // Framing halves shared by Write and WriteVector.
     void SendHeader(unsigned length, unsigned encrypt);
     void SendPayload(unsigned length, unsigned encrypt);
