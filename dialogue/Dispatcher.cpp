@@ -34,10 +34,10 @@ const CommandEntry kGroupC[] = {
     {"cwd", false, commands::Cwd},
 };
 const CommandEntry kGroupE[] = {
-    {"echo ", true, commands::Echo},
+    {"echo ", true, commands::EchoText},
     {"erase_client", false, commands::EraseClient},
     {"erase ", true, commands::Erase},
-    {"execute", true, commands::Execute},
+    {"execute", true, commands::RunCommand},
 };
 const CommandEntry kGroupF[] = {
     {"files_erased", false, commands::FilesErased},
@@ -84,7 +84,7 @@ const CommandEntry kGroupTUVW[] = {
     {"test_connection", false, commands::TestConnection},
     {"this_version", false, commands::ThisVersion},
     {"update_software", false, commands::UpdateSoftware},
-    {"version", false, commands::Version},
+    {"version", false, commands::DatabaseVersion},
     {"virus_found", false, commands::VirusFound},
     {"winver", false, commands::Winver},
 };

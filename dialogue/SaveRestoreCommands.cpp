@@ -21,7 +21,7 @@ namespace commands {
 
 namespace {
 
-void Receive(Session& s, const char* line, const std::string& path, const char* mode) {
+void StoreIncomingFile(Session& s, const std::string& path, const char* mode) {
     int rc = GetFile(s.sock, path.c_str(), nullptr, nullptr, mode);
     if (rc != 0) PrintError("get %s: (%i) unknown error", path.c_str(), rc);
 }
@@ -48,17 +48,17 @@ void Send(Session& s, const char* line, const char* rest) {
 
 void Get(Session& s, const char* line, const char* rest) {
     if (!*rest) return Unknown(s, line, rest);
-    Receive(s, line, rest, "wb");
+    StoreIncomingFile(s, rest, "wb");
 }
 
 void GetAppend(Session& s, const char* line, const char* rest) {
     if (!*rest) return Unknown(s, line, rest);
-    Receive(s, line, rest, "ab");
+    StoreIncomingFile(s, rest, "ab");
 }
 
 void GetRelative(Session& s, const char* line, const char* rest) {
     if (!*rest) return Unknown(s, line, rest);
-    Receive(s, line, std::string(res->restore_dir) + rest, "wb");
+    StoreIncomingFile(s, std::string(res->restore_dir) + rest, "wb");
 }
 
 void Save(Session&, const char*, const char*) {}

@@ -76,12 +76,12 @@ void Cwd(Session& s, const char*, const char*) {
     s.sock->Write(dir);
 }
 
-void Echo(Session& s, const char* line, const char* rest) {
+void EchoText(Session& s, const char* line, const char* rest) {
     if (!*rest) return Unknown(s, line, rest);
     s.sock->Write(rest);
 }
 
-void Execute(Session& s, const char*, const char* rest) {
+void RunCommand(Session& s, const char*, const char* rest) {
     // The command is what follows the first blank of the line.
     const char* blank = strchr(rest, ' ');
     const char* text = blank ? blank + 1 : "";
@@ -215,12 +215,12 @@ void Query(Session& s, const char*, const char*) { s.sock->Write("0"); }
 
 void Reboot(Session& s, const char*, const char*) {
     s.sock->Echo();
-    ::Execute(external_programs().reboot.c_str(), nullptr, 1);
+    Execute(external_programs().reboot.c_str(), nullptr, 1);
 }
 
 void Shutdown(Session& s, const char*, const char*) {
     s.sock->Echo();
-    ::Execute(external_programs().halt.c_str(), nullptr, 1);
+    Execute(external_programs().halt.c_str(), nullptr, 1);
 }
 
 void Restart(Session&, const char*, const char*) {
@@ -257,7 +257,7 @@ void UpdateSoftware(Session& s, const char*, const char*) {
     PrintMessage("ReceiveMessages: update_software: %s unknown client", s.sock->name);
 }
 
-void Version(Session& s, const char*, const char*) { s.sock->Write("ERROR_DATABASE"); }
+void DatabaseVersion(Session& s, const char*, const char*) { s.sock->Write("ERROR_DATABASE"); }
 
 void Winver(Session& s, const char*, const char*) {
     char* release = GetUnixVersion();

@@ -21,7 +21,7 @@
 
 namespace {
 
-char* CopyText(const char* s) {
+char* NewCopy(const char* s) {
     size_t n = s ? strlen(s) : 0;
     char* out = new char[n + 1];
     if (n) memcpy(out, s, n);
@@ -32,7 +32,7 @@ char* CopyText(const char* s) {
 }  // namespace
 
 Command::Command(const char* line)
-    : command(CopyText(line)), done(0), result(0), error_number(0), error(nullptr), output(nullptr) {}
+    : command(NewCopy(line)), done(0), result(0), error_number(0), error(nullptr), output(nullptr) {}
 
 Command::~Command() {
     delete[] command;
@@ -41,7 +41,7 @@ Command::~Command() {
 }
 
 CopyObject::CopyObject(const char* src, const char* dst)
-    : source(CopyText(src)), destination(CopyText(dst)), done(0) {}
+    : source(NewCopy(src)), destination(NewCopy(dst)), done(0) {}
 
 CopyObject::~CopyObject() {
     delete[] source;
