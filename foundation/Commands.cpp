@@ -119,13 +119,15 @@ char* PluginExec(const char* name, const char* fmt, ...) {
         return nullptr;
 
     char config_path[400];
-    int n = snprintf(config_path, sizeof(config_path), "%s%s%cconfig", folders->plugins_dir, name, folders->separator);
+    int n = snprintf(config_path, sizeof(config_path), "%s%s%cconfig", folders->plugins_dir, name,
+                     folders->separator);
     if (n < 0 || (size_t)n >= sizeof(config_path) || !VerifyFileExists(config_path)) return nullptr;
     char value[1024];
     if (!ReadConnector(config_path, value, sizeof(value))) return nullptr;
 
     char connector[400];
-    n = snprintf(connector, sizeof(connector), "%s%s%c%s", folders->plugins_dir, name, folders->separator, value);
+    n = snprintf(connector, sizeof(connector), "%s%s%c%s", folders->plugins_dir, name, folders->separator,
+                 value);
     if (n < 0 || (size_t)n >= sizeof(connector) || !VerifyFileExists(connector)) {
         PrintMessage("plugin connector is not present [%s]", connector);
         return nullptr;

@@ -9,7 +9,15 @@ std::atomic<const ProcessLocks*> current_locks{nullptr};
 
 }  // namespace
 
-void SetProcessFolders(const ProcessFolders* folders) { current_folders.store(folders); }
-void SetProcessLocks(const ProcessLocks* locks) { current_locks.store(locks); }
-const ProcessFolders* process_folders() { return current_folders.load(); }
-const ProcessLocks* process_locks() { return current_locks.load(); }
+void SetProcessFolders(const ProcessFolders* folders) {
+    current_folders.store(folders);
+}
+void SetProcessLocks(const ProcessLocks* locks) {
+    current_locks.store(locks);
+}
+const ProcessFolders* process_folders() {
+    return current_folders.load();
+}
+const ProcessLocks* process_locks() {
+    return current_locks.load();
+}

@@ -197,6 +197,7 @@ std::vector<std::string> SplitLines(const char* text) {
 
 std::vector<std::string> SplitRawLines(const std::string& text) {
     std::vector<std::string> out;
-    EachLine(text.data(), text.size(), [&](const char* begin, size_t length) { out.emplace_back(begin, length); });
+    EachLine(text.data(), text.size(),
+             [&](const char* begin, size_t length) { out.emplace_back(begin, length); });
     return out;
 }

@@ -24,7 +24,9 @@ char sethex(int n) {
     return '0';
 }
 
-bool IsHexText(const char* text) { return text && IsHexText(text, strlen(text)); }
+bool IsHexText(const char* text) {
+    return text && IsHexText(text, strlen(text));
+}
 
 bool IsHexText(const char* text, size_t length) {
     if (!text || length == 0) return false;

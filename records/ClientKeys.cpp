@@ -98,7 +98,8 @@ int ReadPrivateKey(char* out, size_t size, Client* client, const char* forName) 
     if (!forName) forName = "";
     const char* ownName = config ? config->name : "";
     bool ownBox = strcmp(client->box_name, ownName) == 0;
-    if (!IsSafePathComponent(client->base_id) || (!ownBox && !IsSafePathComponent(client->box_name))) return 0;
+    if (!IsSafePathComponent(client->base_id) || (!ownBox && !IsSafePathComponent(client->box_name)))
+        return 0;
     char path[840];
     if (ownBox) {
         snprintf(path, sizeof(path), "%s%s%ckey", res ? res->conf_dir : "", client->base_id,
