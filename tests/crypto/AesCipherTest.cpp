@@ -1,11 +1,15 @@
 // Both AES implementations against the FIPS-197 examples, against each
-// other, and the block rule that leaves a partial tail in clear.
+// other, and the block rule that leaves a partial tail in clear; the
+// processor's AES instructions against the table code.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <random>
 #include <string>
 
 #include "crypto/Aes.h"
+#include "crypto/AesHardware.h"
 #include "crypto/AesVetrak.h"
 
 namespace {
@@ -73,20 +77,125 @@ TEST(AesCipherTest, ClassesAgreeOnLongBuffersAndLeaveThePartialTailClear) {
     const char* key = "2b7e151628aed2a6abf7158809cf4f3c";
     std::string data(1000 + 7, '\0');
     for (size_t i = 0; i < data.size(); i++) data[i] = (char)(i * 31 + 1);
+    // Two independent software implementations: the instructions stay out.
+    aes_cipher_vetrak fast(key);
+    aes_cipher readable(key);
+    fast.hardware = readable.hardware = false;
     for (int length : {0, 15, 16, 20, 33, 1007}) {
         SCOPED_TRACE(length);
         std::string a = data, b = data;
-        aes_cipher_vetrak(key).encrypt(&a[0], length);
-        aes_cipher(key).encrypt(&b[0], length);
+        fast.encrypt(&a[0], length);
+        readable.encrypt(&b[0], length);
         EXPECT_EQ(a, b);
         int whole = length / 16 * 16;
         EXPECT_EQ(data.substr(whole), a.substr(whole)) << "tail or bytes beyond touched";
         if (whole > 0) EXPECT_NE(data.substr(0, whole), a.substr(0, whole));
-        aes_cipher_vetrak(key).decrypt(&a[0], length);
-        aes_cipher(key).decrypt(&b[0], length);
+        fast.decrypt(&a[0], length);
+        readable.decrypt(&b[0], length);
         EXPECT_EQ(data, a);
         EXPECT_EQ(data, b);
     }
+}
+
+// Lengths around the eight- and four-block groups of the hardware path,
+// with partial tails and the negative length a careless caller might pass.
+const int kLengths[] = {-16,    0,      15,          16,      17,      3 * 16,     4 * 16 + 1,
+                        7 * 16, 8 * 16, 9 * 16 + 15, 12 * 16, 16 * 16, 29 * 16 + 3};
+
+TEST(AesCipherTest, HardwareAndTablePathsGiveTheSameBytes) {
+    if (!AesHardwareAvailable()) {
+        GTEST_SKIP() << "no AES instructions on this processor";
+    }
+    std::mt19937 random(20240611);
+    auto bytes = [&](size_t n) {
+        std::string out(n, '\0');
+        for (char& c : out) c = (char)random();
+        return out;
+    };
+    // Every key size, through the table functions and AesHardware directly;
+    // the standard's examples first, then random keys and buffers, one byte
+    // off alignment.
+    for (const Vector& v : kVectors) {
+        SCOPED_TRACE(v.bits);
+        for (int trial = 0; trial < 4; trial++) {
+            std::string key = trial == 0 ? FromHex(v.key) : bytes(v.bits / 8);
+            aes_context ctx;
+            ASSERT_EQ(0, aes_set_key(&ctx, (unsigned char*)&key[0], v.bits));
+            AesHardware hw;
+            hw.SetKey(ctx);
+            if (trial == 0) {
+                std::string block = FromHex(kPlain);
+                hw.Encrypt((unsigned char*)&block[0], 1);
+                EXPECT_EQ(FromHex(v.cipher), block);
+                hw.Decrypt((unsigned char*)&block[0], 1);
+                EXPECT_EQ(FromHex(kPlain), block);
+            }
+            std::string data = bytes(1 + 29 * 16 + 3);
+            for (int blocks : {1, 3, 4, 5, 8, 9, 12, 15, 29}) {
+                SCOPED_TRACE(blocks);
+                std::string table = data, ours = data;
+                for (int i = 0; i < blocks; i++) aes_encrypt(&ctx, (unsigned char*)&table[1 + 16 * i]);
+                hw.Encrypt((unsigned char*)&ours[1], blocks);
+                ASSERT_EQ(table, ours);
+                for (int i = 0; i < blocks; i++) aes_decrypt(&ctx, (unsigned char*)&table[1 + 16 * i]);
+                hw.Decrypt((unsigned char*)&ours[1], blocks);
+                EXPECT_EQ(data, table);
+                EXPECT_EQ(data, ours);
+            }
+        }
+    }
+    // The classes, with their one switch, on the C.1 example and random
+    // AES-128 keys; each path decrypts what the other encrypted.
+    for (int trial = 0; trial < 4; trial++) {
+        std::string keyText = kVectors[0].key;
+        if (trial > 0)
+            for (char& c : keyText) c = "0123456789abcdef"[random() % 16];
+        SCOPED_TRACE(keyText);
+        aes_cipher_vetrak fast(keyText.c_str());
+        aes_cipher readable(keyText.c_str());
+        if (trial == 0) {
+            for (bool hardware : {false, true}) {
+                fast.hardware = hardware;
+                std::string block = FromHex(kPlain);
+                fast.encrypt((unsigned char*)&block[0]);
+                EXPECT_EQ(FromHex(kVectors[0].cipher), block);
+                fast.decrypt((unsigned char*)&block[0]);
+                EXPECT_EQ(FromHex(kPlain), block);
+            }
+        }
+        std::string data = bytes(1 + 29 * 16 + 3);
+        for (int length : kLengths) {
+            SCOPED_TRACE(length);
+            std::string a = data, b = data, c = data, d = data;
+            fast.hardware = readable.hardware = true;
+            fast.encrypt(&a[1], length);
+            readable.encrypt(&c[1], length);
+            fast.hardware = readable.hardware = false;
+            fast.encrypt(&b[1], length);
+            readable.encrypt(&d[1], length);
+            ASSERT_EQ(b, a);
+            ASSERT_EQ(b, c);
+            ASSERT_EQ(b, d);
+            fast.decrypt(&a[1], length);
+            readable.decrypt(&c[1], length);
+            fast.hardware = readable.hardware = true;
+            fast.decrypt(&b[1], length);
+            readable.decrypt(&d[1], length);
+            for (const std::string* x : {&a, &b, &c, &d}) EXPECT_EQ(data, *x);
+        }
+    }
+}
+
+TEST(AesCipherTest, EnvironmentKeepsTheTableCode) {
+    const char* key = kVectors[0].key;
+    setenv("ZELAGENT_AES", "table", 1);
+    aes_cipher_vetrak fast(key);
+    aes_cipher readable(key);
+    unsetenv("ZELAGENT_AES");
+    EXPECT_FALSE(fast.hardware);
+    EXPECT_FALSE(readable.hardware);
+    EXPECT_EQ(AesHardwareAvailable(), aes_cipher_vetrak(key).hardware);
+    EXPECT_EQ(AesHardwareAvailable(), aes_cipher(key).hardware);
 }
 
 TEST(AesCipherTest, ShortKeyTextIsNotReadPastItsEnd) {
