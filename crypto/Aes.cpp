@@ -153,7 +153,7 @@ void aes_state::print_Int8() const {
 
 // ---- aes_cipher ----------------------------------------------------------
 
-aes_cipher::aes_cipher(const char* keyText) {
+aes_cipher::aes_cipher(const char* keyText) : hardware(AesHardwareEnabled()) {
     aes_cipher_count++;
     // The text is read up to its NUL at most; missing digits count as 0.
     char digits[33];
@@ -207,6 +207,11 @@ void aes_cipher::KeyExpansion(const aes_state& key) {
         }
         temp.Xor(&round_key[i - 4]);
         round_key[i] = temp;
+    }
+    if (AesHardwareAvailable()) {
+        unsigned char schedule[44 * 4];
+        for (int i = 0; i < 44; i++) memcpy(schedule + 4 * i, round_key[i].b, 4);
+        hw.SetKey(schedule, 10);
     }
 }
 
@@ -294,6 +299,10 @@ void aes_cipher::decrypt(aes_state* s) {
 }
 
 void aes_cipher::encrypt(char* data, int length) {
+    if (hardware) {
+        if (length >= 16) hw.Encrypt((unsigned char*)data, (size_t)(length / 16));
+        return;
+    }
     aes_state block;
     for (int at = 0; at + 16 <= length; at += 16) {
         LoadBytes(&block, (const unsigned char*)data + at);
@@ -303,6 +312,10 @@ void aes_cipher::encrypt(char* data, int length) {
 }
 
 void aes_cipher::decrypt(char* data, int length) {
+    if (hardware) {
+        if (length >= 16) hw.Decrypt((unsigned char*)data, (size_t)(length / 16));
+        return;
+    }
     aes_state block;
     for (int at = 0; at + 16 <= length; at += 16) {
         LoadBytes(&block, (const unsigned char*)data + at);

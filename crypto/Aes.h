@@ -1,13 +1,18 @@
 // A step-by-step AES-128 (FIPS-197) that follows the standard's
 // description: state words, round-key words, one method per step. It is the
 // readable reference the diagnostics compare with aes_cipher_vetrak; it
-// gives the same results and is not used on traffic.
+// gives the same results and is not used on traffic. Its bulk ECB runs on
+// the processor's AES instructions where they exist (AesHardware.h), as
+// aes_cipher_vetrak's does; the steps and the one-state operations stay
+// step by step.
 //
 // Threads: objects belong to one user; the S-box tables are built once,
 // thread-safely, on first use.
 #pragma once
 
 #include <stdint.h>
+
+#include "crypto/AesHardware.h"
 
 extern int mot_count;
 extern int aes_state_count;
@@ -67,6 +72,7 @@ class aes_cipher {
     aes_cipher& operator=(const aes_cipher&) = delete;
 
     // ECB over whole 16-byte blocks, in place; the tail is left as it is.
+    // On the instructions when `hardware`, else step by step.
     void encrypt(char* data, int length);
     void decrypt(char* data, int length);
     void encrypt(aes_state* s);
@@ -80,6 +86,7 @@ class aes_cipher {
     void InvShiftRows();
     void MixColumns();
     void InvMixColumns();
+    // Also keys `hw` when the processor has the instructions.
     void KeyExpansion(const aes_state& key);
     static void RotWord(mot* m);
     static void SubWord(mot* m);
@@ -93,4 +100,8 @@ class aes_cipher {
 
     mot round_key[44];
     aes_state state;
+    // As in aes_cipher_vetrak: AesHardwareEnabled() at construction; may be
+    // changed to compare the paths, but set only where AesHardwareAvailable().
+    bool hardware;
+    AesHardware hw;
 };

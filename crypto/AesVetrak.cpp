@@ -218,7 +218,7 @@ void aes_decrypt(aes_context* ctx, unsigned char* block) {
     DecryptBlock(ctx, block);
 }
 
-aes_cipher_vetrak::aes_cipher_vetrak(const char* keyText) {
+aes_cipher_vetrak::aes_cipher_vetrak(const char* keyText) : hardware(AesHardwareEnabled()) {
     unsigned char key[16];
     // A short text stops at its NUL instead of reading past it.
     bool ended = keyText == nullptr;
@@ -235,23 +235,39 @@ aes_cipher_vetrak::aes_cipher_vetrak(const char* keyText) {
         key[i] = (unsigned char)(hi << 4 | lo);
     }
     aes_set_key(&ctx, key, 128);
+    // Set up whenever the processor allows, so `hardware` can be switched.
+    if (AesHardwareAvailable()) hw.SetKey(ctx);
 }
 
 void aes_cipher_vetrak::encrypt(char* data, int length) {
     unsigned char* p = (unsigned char*)data;
+    if (hardware) {
+        if (length >= 16) hw.Encrypt(p, (size_t)(length / 16));
+        return;
+    }
     for (int blocks = length / 16; blocks > 0; blocks--, p += 16) EncryptBlock(&ctx, p);
 }
 
 void aes_cipher_vetrak::decrypt(char* data, int length) {
     unsigned char* p = (unsigned char*)data;
+    if (hardware) {
+        if (length >= 16) hw.Decrypt(p, (size_t)(length / 16));
+        return;
+    }
     for (int blocks = length / 16; blocks > 0; blocks--, p += 16) DecryptBlock(&ctx, p);
 }
 
 void aes_cipher_vetrak::encrypt(unsigned char* block) {
-    EncryptBlock(&ctx, block);
+    if (hardware)
+        hw.Encrypt(block, 1);
+    else
+        EncryptBlock(&ctx, block);
 }
 void aes_cipher_vetrak::decrypt(unsigned char* block) {
-    DecryptBlock(&ctx, block);
+    if (hardware)
+        hw.Decrypt(block, 1);
+    else
+        DecryptBlock(&ctx, block);
 }
 
 bool IsValidAesKey(const char* key, int verbose) {

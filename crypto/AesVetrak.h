@@ -1,12 +1,17 @@
 // Table-driven AES (FIPS-197), the cipher on every byte of connection
 // traffic and of encrypted files. The round tables are computed at compile
 // time from the field arithmetic and live in the program's read-only data.
+// Where the processor has AES instructions, aes_cipher_vetrak runs on them
+// instead (AesHardware.h), with the same results; the table code stays the
+// fallback.
 //
 // Threads: the tables are constant; an aes_context or aes_cipher_vetrak is
 // owned by one user and holds no lock.
 #pragma once
 
 #include <stdint.h>
+
+#include "crypto/AesHardware.h"
 
 struct aes_context {
     int32_t nr;        // 10, 12 or 14 rounds
@@ -38,7 +43,12 @@ class aes_cipher_vetrak {
     // Diagnostic: checks the FIPS-197 example and prints the throughput.
     void benchmark();
 
-    aes_context ctx;
+    aes_context ctx;  // expanded once, by the constructor
+    // Set by the constructor from AesHardwareEnabled(): the four operations
+    // above run on the processor's instructions. It may be changed later
+    // to compare the paths, but set only where AesHardwareAvailable().
+    bool hardware;
+    AesHardware hw;  // the same key for the instructions, when available
 };
 
 // True when `key` is exactly 32 hexadecimal digits (either case). A wrong

@@ -1,11 +1,15 @@
 // Both AES implementations against the FIPS-197 examples, against each
-// other, and the block rule that leaves a partial tail in clear.
+// other, and the block rule that leaves a partial tail in clear; the
+// processor's AES instructions against the table code.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <random>
 #include <string>
 
 #include "crypto/Aes.h"
+#include "crypto/AesHardware.h"
 #include "crypto/AesVetrak.h"
 
 namespace {
@@ -87,6 +91,74 @@ TEST(AesCipherTest, ClassesAgreeOnLongBuffersAndLeaveThePartialTailClear) {
         EXPECT_EQ(data, a);
         EXPECT_EQ(data, b);
     }
+}
+
+// Every key size through AesHardware, then both classes with their switch:
+// random keys (the standard's first) and buffers one byte off alignment,
+// lengths around the eight- and four-block groups, partial tails, and a
+// negative length; each path decrypts what the other encrypted.
+TEST(AesCipherTest, HardwareAndTablePathsGiveTheSameBytes) {
+    if (!AesHardwareAvailable()) {
+        GTEST_SKIP() << "no AES instructions on this processor";
+    }
+    std::mt19937 random(20240611);
+    std::string data(1 + 29 * 16 + 3, '\0');
+    for (char& c : data) c = (char)random();
+    memcpy(&data[1], FromHex(kPlain).data(), 16);
+    for (const Vector& v : kVectors) {
+        for (int trial = 0; trial < 3; trial++) {
+            std::string key = FromHex(v.key);
+            for (char& c : key) c = trial ? (char)random() : c;
+            aes_context ctx;
+            aes_set_key(&ctx, (unsigned char*)&key[0], v.bits);
+            AesHardware hw;
+            hw.SetKey(ctx);
+            for (int blocks : {1, 3, 4, 5, 8, 9, 12, 15, 29}) {
+                std::string table = data, ours = data;
+                for (int i = 0; i < blocks; i++) aes_encrypt(&ctx, (unsigned char*)&table[1 + 16 * i]);
+                hw.Encrypt((unsigned char*)&ours[1], blocks);
+                ASSERT_EQ(table, ours) << v.bits << " bits, " << blocks << " blocks, trial " << trial;
+                if (trial == 0) EXPECT_EQ(FromHex(v.cipher), ours.substr(1, 16));
+                for (int i = 0; i < blocks; i++) aes_decrypt(&ctx, (unsigned char*)&ours[1 + 16 * i]);
+                hw.Decrypt((unsigned char*)&table[1], blocks);
+                ASSERT_TRUE(table == data && ours == data) << v.bits << " bits, " << blocks << " blocks";
+            }
+        }
+    }
+    auto both = [&](auto& cipher) {
+        for (int length : {-16, 0, 15, 16, 17, 48, 65, 112, 128, 159, 192, 256, 467}) {
+            std::string a = data, b = data;
+            cipher.hardware = true;
+            cipher.encrypt(&a[1], length);
+            cipher.hardware = false;
+            cipher.encrypt(&b[1], length);
+            ASSERT_EQ(b, a) << length;
+            cipher.decrypt(&a[1], length);
+            cipher.hardware = true;
+            cipher.decrypt(&b[1], length);
+            ASSERT_TRUE(a == data && b == data) << length;
+        }
+    };
+    for (int trial = 0; trial < 3; trial++) {
+        std::string key = kVectors[0].key;
+        for (char& c : key) c = trial ? "0123456789abcdef"[random() % 16] : c;
+        aes_cipher_vetrak fast(key.c_str());
+        aes_cipher readable(key.c_str());
+        both(fast);
+        both(readable);  // with ClassesAgree... on the instructions: both key expansions agree
+    }
+}
+
+TEST(AesCipherTest, EnvironmentKeepsTheTableCode) {
+    const char* key = kVectors[0].key;
+    setenv("ZELAGENT_AES", "table", 1);
+    aes_cipher_vetrak fast(key);
+    aes_cipher readable(key);
+    unsetenv("ZELAGENT_AES");
+    EXPECT_FALSE(fast.hardware);
+    EXPECT_FALSE(readable.hardware);
+    EXPECT_EQ(AesHardwareAvailable(), aes_cipher_vetrak(key).hardware);
+    EXPECT_EQ(AesHardwareAvailable(), aes_cipher(key).hardware);
 }
 
 TEST(AesCipherTest, ShortKeyTextIsNotReadPastItsEnd) {
