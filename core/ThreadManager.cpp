@@ -6,6 +6,7 @@
 
 #include "core/Globals.h"
 #include "foundation/Log.h"
+#include "foundation/ReplacementFile.h"
 #include "foundation/Threads.h"
 
 int thread_manager_count = 0;
@@ -151,23 +152,20 @@ bool ThreadManager::Export() {
     if (!res) return false;
     Hold lock(Threads(), "ThreadManager::Export");
     if (!lock.ok) return false;
-    char tmp[420];
-    snprintf(tmp, sizeof(tmp), "%s.tmp", res->threads_file);
-    FILE* f = GetFILE(tmp, "w", true);
+    ReplacementFile file(res->threads_file);
+    FILE* f = file.Open() ? file.stream() : nullptr;
     if (!f) {
-        PrintError("ThreadManager::Export: Could not open %s for writing", tmp);
+        PrintError("ThreadManager::Export: Could not open %s for writing", res->threads_file);
         return false;
     }
     fprintf(f, "<thread_manager>\n");
     for (const ThreadNode* n : nodes_) n->Export(f);
     fprintf(f, "</thread_manager>\n");
-    bool written = !ferror(f);
-    if (CloseFILE(f) != 0) written = false;
     // Only a complete file replaces the previous one; otherwise the next pass
-    // tries again.
-    if (!written || rename(tmp, res->threads_file) != 0) {
+    // tries again. A progress report is rewritten on every change and need
+    // not outlive a crash: no wait for the disk.
+    if (!file.Commit(false)) {
         PrintError("ThreadManager::Export: Could not write %s", res->threads_file);
-        unlink(tmp);
         return false;
     }
     SetModified(false);

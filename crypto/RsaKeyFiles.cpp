@@ -9,9 +9,9 @@
 #include "crypto/AesKeys.h"
 #include "crypto/AesVetrak.h"
 #include "crypto/Rsa.h"
-#include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/ReplacementFile.h"
 #include "foundation/base.h"
 
 const char* const kDefaultKeyPassPhrase = "3f9d2c7b84e10a65d5b2e8c14a7f0396";
@@ -46,10 +46,10 @@ int WriteKey(const char* path, RSAKey* key, const char* aesKey) {
         PrintError("WriteKey(%s): pass phrase is not a key", path);
         return 0;
     }
-    AtomicFile file(path);
-    FILE* f = file.stream();
+    ReplacementFile file(path);
+    FILE* f = file.Open(aesKey ? 0600 : 0666) ? file.stream() : nullptr;
     if (!f) return 0;
-    if (aesKey) fchmod(fileno(f), 0600);
+    if (aesKey) fchmod(file.fd(), 0600);  // a private key stays the owner's, whatever the old file allowed
     std::string modulo = key->ModuloText();
     std::string exponent = key->ExponentText();
     unsigned m = (unsigned)modulo.size(), e = (unsigned)exponent.size();

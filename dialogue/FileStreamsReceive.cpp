@@ -10,7 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,85 +20,17 @@
 #include "dialogue/FileStreams.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/ReplacementFile.h"
 #include "foundation/Text.h"
 #include "transport/Sock.h"
 
 namespace {
 
-// A file written under a unique hidden name in the folder of its final
-// name, and renamed over it only when complete. Until Commit the final name
-// is never touched; Discard (also on destruction) removes the partial file.
-class PendingFile {
-  public:
-    explicit PendingFile(const std::string& target) : target_(target) {}
-    ~PendingFile() { Discard(); }
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-
-    // Creates the temporary file (mode 0666 less the umask, as a plain
-    // create would give); false with errno set on failure.
-    bool Open() {
-        static std::atomic<unsigned> serial{0};
-        MakeParentDirectories(target_);
-        size_t cut = target_.rfind('/');
-        std::string folder = cut == std::string::npos ? std::string() : target_.substr(0, cut + 1);
-        for (int attempt = 0; attempt < 100; attempt++) {
-            char name[64];
-            snprintf(name, sizeof(name), ".zelpart.%ld.%u", (long)getpid(), serial++);
-            temp_ = folder + name;
-            fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (fd_ >= 0) return true;
-            if (errno != EEXIST) break;
-        }
-        temp_.clear();
-        return false;
-    }
-    bool IsOpen() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-    // Writes everything; false with errno set on failure.
-    bool Write(const char* data, size_t length) {
-        while (length > 0) {
-            ssize_t n = ::write(fd_, data, length);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                if (n == 0) errno = ENOSPC;
-                return false;
-            }
-            data += n;
-            length -= (size_t)n;
-        }
-        return true;
-    }
-    // Closes and renames over the target; false (partial file removed) on
-    // failure. A link or a file at the target is replaced, never written
-    // through.
-    bool Commit() {
-        if (fd_ < 0) return false;
-        int closed = close(fd_);
-        fd_ = -1;
-        if (closed != 0 || rename(temp_.c_str(), target_.c_str()) != 0) {
-            Discard();
-            return false;
-        }
-        temp_.clear();
-        return true;
-    }
-    void Discard() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-        if (!temp_.empty()) unlink(temp_.c_str());
-        temp_.clear();
-    }
-
-  private:
-    std::string target_;
-    std::string temp_;
-    int fd_ = -1;
-};
-
 // A link target longer than the system accepts cannot be created anyway;
 // what a stream announces beyond this is read and dropped.
 const long long kMaxLinkTarget = 65536;
+// A stream name is one file name component of the system.
+const long long kMaxStreamName = 255;
 
 // Receives one file's records and applies them. Owns the temporary files.
 class FileReceiver {
@@ -115,6 +47,11 @@ class FileReceiver {
     void OpenOutput();
     void Write(const char* data, int length);
     void WriteResource(const char* data, int length);
+    // An alternate data stream: written as it comes to "<path>:<name>",
+    // which replaces its previous content once the stream is complete.
+    void OpenStream(const std::string& name);
+    void WriteStream(const char* data, int length);
+    void CloseStream();
     long long Finish(unsigned mtime);
     long long FinishLink(bool perms, unsigned uid, unsigned gid, unsigned mtime);
     void MakeLink();
@@ -123,8 +60,9 @@ class FileReceiver {
     std::string path_;
     MD5* md5_;
     bool metadata_;
-    PendingFile out_;
-    PendingFile rsrc_;
+    ReplacementFile out_;
+    ReplacementFile rsrc_;
+    std::unique_ptr<ReplacementFile> stream_;  // the alternate data stream being received
     bool in_data_ = false;
     bool write_failed_ = false;  // no output for this file; its data is dropped
     bool rsrc_failed_ = false;
@@ -135,6 +73,7 @@ class FileReceiver {
     std::string link_target_;
     long long link_left_ = 0;  // target bytes still expected
     long long rsrc_left_ = 0;  // resource-fork bytes still expected
+    long long stream_left_ = 0;  // alternate-stream bytes still expected
     long long received_ = 0;
 };
 
@@ -158,11 +97,20 @@ int FileReceiver::ConsumeMetadata(const char* data, int length) {
             pos += take;
             continue;
         }
+        if (stream_left_ > 0) {
+            int take = (int)(left < stream_left_ ? left : stream_left_);
+            WriteStream(p, take);
+            stream_left_ -= take;
+            pos += take;
+            if (stream_left_ == 0) CloseStream();
+            continue;
+        }
         if (left < 6) break;
-        auto hex8 = [&](long long& out) -> bool {
-            if (left < 14) return false;
+        // Eight hexadecimal digits at `at` in this record.
+        auto hex8 = [&](long long& out, long long at = 6) -> bool {
+            if (left < at + 8) return false;
             char digits[9];
-            memcpy(digits, p + 6, 8);
+            memcpy(digits, p + at, 8);
             digits[8] = 0;
             char* end = nullptr;
             out = (long long)strtoul(digits, &end, 16);
@@ -188,9 +136,21 @@ int FileReceiver::ConsumeMetadata(const char* data, int length) {
             if (!hex8(n)) break;
             rsrc_left_ = n;
             pos += 14;
-        } else if (!strncmp(p, "M_WADS", 6) || !strncmp(p, "M_WACL", 6)) {
-            // Foreign streams and access lists have no meaning here: the
-            // rest of the record is theirs and is not applied.
+        } else if (!strncmp(p, "M_WADS", 6)) {
+            // The name's length, the name and the data's length, all in this
+            // record; the data follows, possibly over the next records.
+            long long n = 0, d = 0;
+            if (!hex8(n) || n > kMaxStreamName || !hex8(d, 14 + n)) {
+                pos = length;  // not understood: the rest of the record is the stream's
+                continue;
+            }
+            OpenStream(std::string(p + 14, (size_t)n));
+            stream_left_ = d;
+            pos += 22 + (int)n;
+            if (stream_left_ == 0) CloseStream();
+        } else if (!strncmp(p, "M_WACL", 6)) {
+            // An access list has no meaning here: the rest of the record is
+            // its and is not applied.
             pos = length;
         } else {
             break;
@@ -203,7 +163,7 @@ void FileReceiver::OpenOutput() {
     // After a failure the file stays without output: opening again would
     // let the rest of the data through and rename a file with a hole.
     if (out_.IsOpen() || write_failed_) return;
-    if (!out_.Open()) {
+    if (!out_.Open(0666, true)) {
         PrintMessage("MultiGetFile(%s) : Could not open file for writing, no output [%s]", path_.c_str(),
                      strerror(errno));
         write_failed_ = true;
@@ -231,7 +191,7 @@ void FileReceiver::Write(const char* data, int length) {
 
 void FileReceiver::WriteResource(const char* data, int length) {
     if (rsrc_failed_ || length <= 0) return;
-    if (!rsrc_.IsOpen() && !rsrc_.Open()) {
+    if (!rsrc_.IsOpen() && !rsrc_.Open(0666, true)) {
         PrintMessage("Could not open rsrc for writing (%s)", path_.c_str());
         rsrc_failed_ = true;
         return;
@@ -241,6 +201,38 @@ void FileReceiver::WriteResource(const char* data, int length) {
         rsrc_failed_ = true;
         rsrc_.Discard();
     }
+}
+
+void FileReceiver::OpenStream(const std::string& name) {
+    stream_.reset();
+    std::string target = path_ + ":" + name;
+    // The name must stay one component beside the file.
+    if (!IsSafePathComponent(name.c_str()) || name.size() != strlen(name.c_str())) {
+        PrintMessage("MultiGetFile(%s) : Could not open file for writing, no output [%s]", target.c_str(),
+                     strerror(EINVAL));
+        return;
+    }
+    stream_.reset(new ReplacementFile(target));
+    if (!stream_->Open(0666, true)) {
+        PrintMessage("MultiGetFile(%s) : Could not open file for writing, no output [%s]", target.c_str(),
+                     strerror(errno));
+        stream_.reset();
+    }
+}
+
+void FileReceiver::WriteStream(const char* data, int length) {
+    if (!stream_ || length <= 0) return;
+    if (!stream_->Write(data, (size_t)length)) {
+        PrintMessage("MultiGetFile(%s) : fwrite returns 0 (%i / %s)", stream_->target().c_str(), errno,
+                     strerror(errno));
+        stream_.reset();  // the stream's previous content stays
+    }
+}
+
+void FileReceiver::CloseStream() {
+    if (stream_ && !stream_->Commit(false))
+        PrintMessage("MultiGetFile(%s) : fclose failed", stream_->target().c_str());
+    stream_.reset();
 }
 
 void FileReceiver::MakeLink() {
@@ -284,25 +276,17 @@ long long FileReceiver::Finish(unsigned mtime) {
             PrintMessage("MultiGetFile(%s): unix permissions incorrect (%s)", path_.c_str(), unix_);
     }
     if (is_link_) return FinishLink(perms, uid, gid, mtime);
-    if (rsrc_.IsOpen() && !rsrc_.Commit())
+    if (rsrc_.IsOpen() && !rsrc_.Commit(false))
         PrintMessage("Could not open rsrc for writing (%s)", path_.c_str());
+    CloseStream();
     if (!out_.IsOpen() && !write_failed_ && received_ == 0) OpenOutput();  // an empty file
     if (!out_.IsOpen()) {
         PrintMessage("MultiGetFile(%s) : no file out, received %u", path_.c_str(), (unsigned)received_);
         return -6;
     }
     int fd = out_.fd();
-    if (!perms) {
-        // Nothing announced: a file replaced in place keeps what it had.
-        struct stat st;
-        if (lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            uid = st.st_uid;
-            gid = st.st_gid;
-            mode = st.st_mode;
-            perms = true;
-        }
-    }
-    // Owner before mode: a chown after chmod would clear set-id bits. Both on
+    // Without "M_UNIX" the new file keeps the owner and mode of the one it
+    // replaces (given at Open). Owner before mode: a chown after chmod would clear set-id bits. Both on
     // the open file, so no link planted at the path can redirect them.
     if (perms) {
         if (fchown(fd, uid, gid) != 0 && geteuid() == 0)
@@ -315,7 +299,9 @@ long long FileReceiver::Finish(unsigned mtime) {
         times[0].tv_nsec = times[1].tv_nsec = 0;
         futimens(fd, times);
     }
-    if (!out_.Commit()) {
+    // No wait for the disk per file: a restore writes millions of them, and
+    // one cut by a crash is run again.
+    if (!out_.Commit(false)) {
         PrintMessage("MultiGetFile(%s) : fclose failed", path_.c_str());
         return -6;
     }
@@ -339,6 +325,7 @@ long long FileReceiver::Run(unsigned mtime) {
             if (thread_manager) thread_manager->ResetState(32);
             out_.Discard();
             rsrc_.Discard();
+            stream_.reset();
             if (type == -1) {
                 PrintMessage("Client could not open file for reading...");
                 return -1;
@@ -367,7 +354,7 @@ long long FileReceiver::Run(unsigned mtime) {
         int consumed = 0;
         if (metadata_ && !in_data_) {
             consumed = ConsumeMetadata(data, length);
-            if (consumed < length && link_left_ == 0 && rsrc_left_ == 0) in_data_ = true;
+            if (consumed < length && link_left_ == 0 && rsrc_left_ == 0 && stream_left_ == 0) in_data_ = true;
         } else {
             in_data_ = true;
         }

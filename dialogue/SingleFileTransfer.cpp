@@ -1,7 +1,7 @@
 #include "dialogue/SingleFileTransfer.h"
 
 #include <errno.h>
-#include <limits.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,6 +17,7 @@
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/ReplacementFile.h"
 #include "records/Config.h"
 #include "transport/Sock.h"
 
@@ -211,27 +212,52 @@ std::vector<std::string> ReadPieceList(const std::string& file) {
 }
 
 void WritePieceList(const std::string& file, const std::vector<std::string>& lines) {
-    FILE* f = GetFILE(file.c_str(), "w", true);
+    ReplacementFile list(file);
+    FILE* f = list.Open() ? list.stream() : nullptr;
     if (!f) return;
     for (const std::string& l : lines) fprintf(f, "%s\n", l.c_str());
-    CloseFILE(f);
+    if (!list.Commit()) PrintError("GetFile: could not write %s: %s", file.c_str(), strerror(errno));
 }
 
-// Receives the data of one piece into `out` until `size` bytes or an empty
-// packet; returns the byte count.
-long long ReceiveData(Sock* sock, FILE* out, long long size, MD5* md5, long long base, bool& write_failed) {
+// An existing regular file opened for appending (created when missing),
+// never through a link; -1 with errno set.
+int OpenForAppend(const std::string& target) {
+    MakeParentDirectories(target);
+    int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+// Receives the data of one piece into `fd` until `size` bytes or an empty
+// packet; returns the byte count. A failed write sets `errno_out` and the
+// rest is received and dropped, so the dialogue stays in step.
+long long ReceiveData(Sock* sock, int fd, long long size, MD5* md5, long long base, int& errno_out) {
     long long got = 0;
     while (got < size) {
         if (thread_manager) thread_manager->KeepGoing();
         unsigned n = sock->Read();
         if (n == 0) break;
-        if (out && !write_failed && fwrite(sock->read_buffer, 1, n, out) != n) write_failed = true;
+        if (!errno_out && !WriteAll(fd, sock->read_buffer, n)) errno_out = errno;
         if (md5) md5->Process(sock->read_buffer, (int)n);
         got += n;
         Progress(base + got);
     }
     return got;
 }
+
+// The descriptor of a file being appended to, closed on every way out.
+struct AppendFile {
+    int fd = -1;
+    ~AppendFile() {
+        if (fd >= 0) close(fd);
+    }
+};
 
 }  // namespace
 
@@ -247,8 +273,6 @@ int GetFile(Sock* sock, const char* path_in, const char* display, MD5* md5, cons
     std::vector<std::string> list;
     std::string list_file = path + "/.MD5";
     long long received_total = 0;
-    std::string temp;
-    FILE* out = nullptr;
     try {
         for (int index = 0;; index++) {
             sock->Read();
@@ -278,41 +302,40 @@ int GetFile(Sock* sock, const char* path_in, const char* display, MD5* md5, cons
                 }
                 target = PiecePath(path, piece);
             }
-            if (target.size() >= PATH_MAX) {
-                sock->Write("ERROR_OPEN_FILE");
-                PrintMessage("GetFile: could not open %s for writing: %s", target.c_str(), strerror(ENAMETOOLONG));
-                return -6;
+            // Whether the target can be written is settled before the peer
+            // is told to send: a folder, or a file this process could not
+            // open for writing, is refused here rather than after the data.
+            // A replaced file is written under a temporary name and renamed
+            // once complete; an append has to grow the file in place.
+            ReplacementFile replacement(target);
+            AppendFile appended;
+            int fd = -1;
+            if (append) {
+                fd = appended.fd = OpenForAppend(target);
+            } else if (replacement.Open(0666, true)) {
+                fd = replacement.fd();
             }
-            // A replaced file is written beside its target and renamed once
-            // complete; an append has to grow the file in place.
-            temp = append ? std::string() : target + ".zeltmp";
-            VerifySubFolderExists(target.c_str());
-            out = fopen64(append ? target.c_str() : temp.c_str(), append ? mode : "wb");
-            if (!out) {
+            if (fd < 0) {
+                int saved = errno;
                 sock->Write("ERROR_OPEN_FILE");
-                PrintMessage("GetFile: could not open %s for writing: %s", target.c_str(), strerror(errno));
+                PrintMessage("GetFile: could not open %s for writing: %s", target.c_str(), strerror(saved));
                 return -6;
             }
             sock->Write("FILE_OPEN");
-            bool write_failed = false;
-            long long got = ReceiveData(sock, out, size, md5, received_total, write_failed);
+            int failure = 0;
+            long long got = ReceiveData(sock, fd, size, md5, received_total, failure);
             received_total += got;
-            bool closed = fclose(out) == 0;
-            out = nullptr;
-            if (!closed) PrintMessage("GetFile: CloseFILE(%s): %s", target.c_str(), strerror(errno));
             if (got != size) PrintMessage("GetFile: (%s) received %lli instead of %lli", target.c_str(), got, size);
-            if (write_failed || !closed) {
-                PrintError("GetFile: could not write %s: %s", target.c_str(), strerror(errno));
-                if (!temp.empty()) unlink(temp.c_str());
+            if (failure) {
+                // The temporary file goes with `replacement`: the target stays as it was.
+                PrintError("GetFile: could not write %s: %s", target.c_str(), strerror(failure));
                 return -6;
             }
-            if (!temp.empty()) {
-                if (rename(temp.c_str(), target.c_str()) != 0) {
-                    PrintError("GetFile: could not replace %s: %s", target.c_str(), strerror(errno));
-                    unlink(temp.c_str());
-                    return -6;
-                }
-                temp.clear();
+            bool closed = append ? close(fd) == 0 : replacement.Commit();
+            if (append) appended.fd = -1;
+            if (!closed) {
+                PrintMessage("GetFile: CloseFILE(%s): %s", target.c_str(), strerror(errno));
+                return -6;
             }
             if (count == 0) break;
 
@@ -338,9 +361,8 @@ int GetFile(Sock* sock, const char* path_in, const char* display, MD5* md5, cons
             if (piece + 1 >= count) break;
         }
     } catch (SocketError& e) {
+        // The file being received goes with its scope: the target stays as it was.
         PrintMessage("GetFile(%s): Socket Exception Caught: %s, rethrowing...", path.c_str(), e.message);
-        if (out) fclose(out);
-        if (!temp.empty()) unlink(temp.c_str());
         throw SocketError(e.message, e.code);
     }
     return 0;

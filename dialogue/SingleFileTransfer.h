@@ -18,9 +18,12 @@ const int kSingleFileBlock = 1536000;
 int SendFile(Sock* sock, const char* path, const char* display, MD5* md5);
 // Receives one file (or a set of pieces) into `path` with `mode` ("wb" or
 // "ab"). 0, -1 (peer cannot read), -3 (peer has no such file), -6 (cannot
-// write here). A "wb" file is written under a temporary name beside the
-// target and renamed over it only once complete, so a broken transfer never
-// destroys the previous file.
+// write here). A "wb" file replaces its target through ReplacementFile: a
+// target that cannot be replaced (a folder, a file this process could not
+// open for writing) is answered "ERROR_OPEN_FILE" before any data moves; a
+// broken transfer never destroys the previous file; a replaced file keeps
+// its owner, group and mode; a symbolic link at the target is replaced, not
+// written through. An "ab" file grows in place (never through a link).
 int GetFile(Sock* sock, const char* path, const char* display, MD5* md5, const char* mode);
 // Brings `local` in step with the peer's `remote`. 0 (differs; replaced
 // when `apply`), -1 (nothing remote), -2 (download differs from announce),

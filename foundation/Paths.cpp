@@ -5,6 +5,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 
 void ConvertPath(char* p) {
@@ -53,7 +54,7 @@ bool MakeDirectoryChain(const std::string& p) {
     while (!IsDir(p.c_str())) {
         work = p;
         while (!IsDir(work.c_str())) {
-            if (mkdir(work.c_str(), 0755) == 0) break;
+            if (MakeDir(work.c_str()) == 0) break;
             // Another thread may have made it between the test and mkdir.
             if (errno == EEXIST && IsDir(work.c_str())) break;
             if (errno != ENOENT) return false;

@@ -26,7 +26,9 @@ bool VerifyFileExists(const char* p);
 // True when lstat succeeds and the entry is a directory (never through a link).
 bool VerifyFolderExists(const char* p);
 bool IsDir(const char* p);
-// Creates `p` and its missing parents; true when `p` is a directory at the end.
+// Creates `p` and its missing parents (each with MakeDir's mode, 0707 less
+// the umask, like every folder the agent creates); true when `p` is a
+// directory at the end.
 // Stops at the first failure other than a missing parent; a path of 400
 // characters or more is refused.
 bool MakeDirectories(const char* p);

@@ -11,9 +11,9 @@
 #include "crypto/AesVetrak.h"
 #include "crypto/Rsa.h"
 #include "crypto/RsaKeyFiles.h"
-#include "foundation/AtomicFile.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/ReplacementFile.h"
 #include "foundation/Text.h"
 #include "records/Client.h"
 #include "records/Config.h"
@@ -82,10 +82,10 @@ int WritePrivateKey(const char* aesKey, Client* client) {
     snprintf(path, sizeof(path), "%s%s%ckey", res ? res->conf_dir : "", client->base_id,
              res ? res->separator : '/');
     PrintMessage("Writing private key to %s", path);
-    AtomicFile file(path);
-    FILE* f = file.stream();
+    ReplacementFile file(path);
+    FILE* f = file.Open(0600) ? file.stream() : nullptr;
     if (!f) return 0;
-    fchmod(fileno(f), 0600);
+    fchmod(file.fd(), 0600);  // the set's key stays the owner's, whatever the old file allowed
     if (boxKey)
         fprintf(f, "%s\n%s\n%s\n%s", forName.c_str(), forId.c_str(), forAdmin.c_str(), forBox.c_str());
     else

@@ -6,9 +6,9 @@
 #include <time.h>
 
 #include "core/Globals.h"
-#include "foundation/AtomicFile.h"
 #include "foundation/Execute.h"
 #include "foundation/Log.h"
+#include "foundation/ReplacementFile.h"
 #include "foundation/Text.h"
 #include "foundation/Threads.h"
 
@@ -258,8 +258,8 @@ int Config::WriteConfig() {
     if (mutex) mutex_lock(mutex->mutex_config, "WriteConfig");
     // Written beside the final name and renamed over it, so a crash or a full
     // disk never leaves a truncated configuration behind.
-    AtomicFile file(res->config_file);
-    FILE* f = file.stream();
+    ReplacementFile file(res->config_file);
+    FILE* f = file.Open() ? file.stream() : nullptr;
     int result = 0;
     if (f) {
         fprintf(f, "type=%s\n", type);

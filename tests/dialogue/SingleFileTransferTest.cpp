@@ -12,6 +12,7 @@
 #include "crypto/Md5.h"
 #include "dialogue/AgentHarness.h"
 #include "dialogue/SingleFileTransfer.h"
+#include "foundation/ReplacementFile.h"
 #include "records/Config.h"
 #include "support/TestHome.h"
 #include "transport/Sock.h"
@@ -30,9 +31,17 @@ bool HasTemporaryLeftovers(const std::string& dir) {
     DIR* d = opendir(dir.c_str());
     bool found = false;
     while (dirent* e = readdir(d))
-        if (std::string(e->d_name).find("tmp") != std::string::npos) found = true;
+        if (std::string(e->d_name).compare(0, strlen(kReplacementPrefix), kReplacementPrefix) == 0) found = true;
     closedir(d);
     return found;
+}
+
+// "get" of `target` with a size line for `size` bytes; the agent's answer.
+std::string Offer(Sock* sock, const std::string& target, size_t size) {
+    sock->FormatWrite("get %s", ToWire(target).c_str());
+    sock->FormatWrite("%lli 0 0 %lli 00000000000000000000000000000000", (long long)size, (long long)size);
+    sock->Read();
+    return sock->read_buffer;
 }
 
 class SingleFileTransferTest : public ::testing::Test {
@@ -178,6 +187,70 @@ TEST_F(SingleFileTransferTest, RestoreCutInTheMiddleKeepsTheOriginalFile) {
     for (int i = 0; i < 100 && HasTemporaryLeftovers(daemon_->dir()); i++) usleep(50000);
     EXPECT_EQ("the original content", ReadWholeFile(target));
     EXPECT_FALSE(HasTemporaryLeftovers(daemon_->dir()));
+}
+
+// What stood at the target decides only what may be replaced: the new
+// file keeps an existing file's owner and mode, replaces a link instead of
+// writing through it, needs no longer name than the target's own, and
+// leaves every other file of the folder alone.
+TEST_F(SingleFileTransferTest, ReplacedTargetsKeepOwnerAndModeAndNothingElseIsTouched) {
+    const std::string dir = daemon_->path("replaced");
+    mkdir(dir.c_str(), 0755);
+    const std::string owned = dir + "/private-key", link = dir + "/link", victim = dir + "/victim";
+    const std::string longest = dir + "/" + std::string(250, 'n'), neighbour = owned + ".zeltmp";
+    WriteWholeFile(owned, "old key", 0600);
+    ASSERT_EQ(0, chown(owned.c_str(), 1234, 2345));
+    WriteWholeFile(victim, "never written through");
+    ASSERT_EQ(0, symlink(victim.c_str(), link.c_str()));
+    WriteWholeFile(neighbour, "unrelated");
+    for (const std::string& target : {owned, link, longest}) {
+        SCOPED_TRACE(target.substr(dir.size()));
+        const std::string content = RandomBytes(2 * kSingleFileBlock + 5, (unsigned)target.size());
+        ASSERT_EQ("FILE_OPEN", Offer(sock_.get(), target, content.size()));
+        for (size_t at = 0; at < content.size(); at += kSingleFileBlock)
+            sock_->Write(content.data() + at, (unsigned)std::min(content.size() - at, (size_t)kSingleFileBlock));
+        EXPECT_EQ("done", daemon_->Ask(sock_.get(), "echo done"));
+        EXPECT_EQ(content, ReadWholeFile(target));
+    }
+    struct stat st;
+    ASSERT_EQ(0, lstat(owned.c_str(), &st));
+    EXPECT_EQ(1234u, st.st_uid);
+    EXPECT_EQ(2345u, st.st_gid);
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+    ASSERT_EQ(0, lstat(link.c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ("never written through", ReadWholeFile(victim));
+    EXPECT_EQ("unrelated", ReadWholeFile(neighbour));
+    EXPECT_FALSE(HasTemporaryLeftovers(dir));
+}
+
+TEST_F(SingleFileTransferTest, FolderTargetIsRefusedBeforeAnyDataMoves) {
+    const std::string folder = daemon_->path("a-folder");
+    mkdir(folder.c_str(), 0755);
+    WriteWholeFile(folder + "/inside", "kept");
+    EXPECT_EQ("ERROR_OPEN_FILE", Offer(sock_.get(), folder, 10));
+    EXPECT_EQ("next", daemon_->Ask(sock_.get(), "echo next"));
+    EXPECT_EQ("kept", ReadWholeFile(folder + "/inside"));
+}
+
+// Two connections restoring one path at once: each result is one whole
+// stream, the one that finished last.
+TEST_F(SingleFileTransferTest, TwoConnectionsRestoringOnePathNeverMixTheirStreams) {
+    const std::string target = daemon_->path("contended");
+    std::unique_ptr<Sock> other(daemon_->Connect());
+    ASSERT_NE(nullptr, other);
+    const std::string first = RandomBytes(2000000, 31), second = RandomBytes(1500000, 32);
+    ASSERT_EQ("FILE_OPEN", Offer(sock_.get(), target, first.size()));
+    sock_->Write(first.data(), 1000000);
+    ASSERT_EQ("FILE_OPEN", Offer(other.get(), target, second.size()));
+    other->Write(second.data(), 1000000);
+    other->Write(second.data() + 1000000, (unsigned)(second.size() - 1000000));
+    EXPECT_EQ("second", daemon_->Ask(other.get(), "echo second"));
+    EXPECT_EQ(second, ReadWholeFile(target));
+    sock_->Write(first.data() + 1000000, (unsigned)(first.size() - 1000000));
+    EXPECT_EQ("first", daemon_->Ask(sock_.get(), "echo first"));
+    EXPECT_EQ(first, ReadWholeFile(target));
+    other->CloseConnection();
 }
 
 }  // namespace

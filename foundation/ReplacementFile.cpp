@@ -1,0 +1,177 @@
+#include "foundation/ReplacementFile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <utility>
+
+#include "foundation/Paths.h"
+
+const char* const kReplacementPrefix = ".zelnew.";
+
+namespace {
+
+// Names already taken (a stale file, another process) are skipped; this
+// many in a row means something else is wrong.
+const int kNameAttempts = 100;
+
+// Closes `fd` keeping the errno of the failure being reported.
+void CloseQuietly(int& fd) {
+    if (fd < 0) return;
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    fd = -1;
+}
+
+}  // namespace
+
+bool WriteAll(int fd, const void* data, size_t length) {
+    const char* p = static_cast<const char*>(data);
+    while (length > 0) {
+        ssize_t n = write(fd, p, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        length -= (size_t)n;
+    }
+    return true;
+}
+
+ReplacementFile::ReplacementFile(std::string target) : target_(std::move(target)) {
+    size_t cut = target_.rfind('/');
+    base_ = cut == std::string::npos ? target_ : target_.substr(cut + 1);
+}
+
+ReplacementFile::~ReplacementFile() {
+    Discard();
+}
+
+bool ReplacementFile::Open(mode_t mode, bool in_place_fallback) {
+    if (fd_ >= 0) return true;
+    if (base_.empty() || IsDotOrDotDot(base_.c_str())) {
+        errno = EISDIR;
+        return false;
+    }
+    MakeParentDirectories(target_);
+    size_t cut = target_.rfind('/');
+    std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : target_.substr(0, cut);
+    folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_ < 0) return false;
+
+    // What stands at the target now decides whether it may be replaced.
+    struct stat old;
+    bool existed = false;
+    int writable = -1;  // the existing file opened for writing, for the in-place case
+    if (fstatat(folder_, base_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(old.st_mode)) {
+            errno = EISDIR;
+            CloseQuietly(folder_);
+            return false;
+        }
+        if (S_ISREG(old.st_mode)) {
+            existed = true;
+            writable = openat(folder_, base_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (writable < 0 && errno != ETXTBSY) {
+                CloseQuietly(folder_);
+                return false;
+            }
+        }
+    }
+
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < kNameAttempts && fd_ < 0; attempt++) {
+        char name[48];
+        snprintf(name, sizeof(name), "%s%lx.%x", kReplacementPrefix, (unsigned long)getpid(), serial++);
+        fd_ = openat(folder_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd_ >= 0) {
+            temp_ = name;
+        } else if (errno != EEXIST) {
+            if (in_place_fallback && writable >= 0 && (errno == EACCES || errno == EPERM)) {
+                fd_ = writable;
+                in_place_ = true;
+                return true;
+            }
+            break;
+        }
+    }
+    CloseQuietly(writable);
+    if (fd_ < 0) {
+        CloseQuietly(folder_);
+        return false;
+    }
+    if (existed) {
+        // Owner first: a chown after the chmod would clear set-id bits.
+        mode_t keep = old.st_mode & 07777;
+        if (fchown(fd_, old.st_uid, old.st_gid) != 0) keep &= ~(mode_t)(S_ISUID | S_ISGID);
+        fchmod(fd_, keep);
+    }
+    return true;
+}
+
+FILE* ReplacementFile::stream() {
+    if (!stream_ && fd_ >= 0) stream_ = fdopen(fd_, "w");
+    return stream_;
+}
+
+bool ReplacementFile::Write(const void* data, size_t length) {
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (stream_) return fwrite(data, 1, length, stream_) == length;
+    return WriteAll(fd_, data, length);
+}
+
+bool ReplacementFile::Commit(bool sync) {
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    bool ok = !stream_ || (fflush(stream_) == 0 && !ferror(stream_));
+    if (ok && in_place_) {
+        // Rewritten in place: whatever lay beyond the new content goes.
+        off_t end = lseek(fd_, 0, SEEK_CUR);
+        ok = end >= 0 && ftruncate(fd_, end) == 0;
+    }
+    if (ok && sync) ok = fsync(fd_) == 0;
+    int saved = errno;
+    int closed = stream_ ? fclose(stream_) : close(fd_);
+    stream_ = nullptr;
+    fd_ = -1;
+    if (closed != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && !in_place_ && renameat(folder_, temp_.c_str(), folder_, base_.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok) temp_.clear();
+    Discard();
+    errno = saved;
+    return ok;
+}
+
+void ReplacementFile::Discard() {
+    int saved = errno;
+    if (stream_)
+        fclose(stream_);
+    else if (fd_ >= 0)
+        close(fd_);
+    stream_ = nullptr;
+    fd_ = -1;
+    if (!temp_.empty() && folder_ >= 0) unlinkat(folder_, temp_.c_str(), 0);
+    temp_.clear();
+    if (folder_ >= 0) close(folder_);
+    folder_ = -1;
+    in_place_ = false;
+    errno = saved;
+}
