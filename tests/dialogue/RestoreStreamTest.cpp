@@ -250,14 +250,26 @@ TEST_F(RestoreStreamTest, RefusedOrUnwritableFilesKeepTheOriginalAndTheStreamInS
 }
 
 // Metadata from other systems is consumed from the front of the records;
-// a file announced empty (value 0) is created and what follows stays in step.
+// alternate data streams land beside their file ("<file>:<stream>"), a
+// stream name that would leave the folder is dropped; a file announced
+// empty (value 0) is created and what follows stays in step.
 TEST_F(RestoreStreamTest, ForeignMetadataAndTotallyEmptyFilesAreConsumedInStep) {
     std::string list;
-    for (const char* name : {"/foreign", "/announced-empty", "/next"}) list += Bar(work_ + name) + "\t0\n";
+    for (const char* name : {"/foreign", "/announced-empty", "/streams", "/next"})
+        list += Bar(work_ + name) + "\t0\n";
     std::string items = UnixRecord(0, 0, S_IFREG | 0600) + "M_WFAT00000020" + "M_XRSC00000006" + "rsr";
     Stream foreign{{0, items, 100}, {1, "c!M_UNIX data that looks like metadata", 100}, {-3, "", 0}};
     Stream empty{{0, "", 0}, {-3, "", 0}};
-    EXPECT_EQ("restored", InPlace(list, {foreign, empty, FileStream("next file", 0644)}));
+    std::string streams_items = UnixRecord(0, 0, S_IFREG | 0644) + "M_WADS00000004zone0000000aZoneId=3\r\n" +
+                                "M_WADS00000003a/b00000003bad" + "M_WADS00000005split00000008abcd";
+    Stream streams{{0, streams_items, 100}, {1, "efghfile data", 100}, {-3, "", 0}};
+    EXPECT_EQ("restored", InPlace(list, {foreign, empty, streams, FileStream("next file", 0644)}));
+    EXPECT_EQ("ZoneId=3\r\n", ReadWholeFile(work_ + "/streams:zone"));
+    EXPECT_EQ("abcdefgh", ReadWholeFile(work_ + "/streams:split"));
+    EXPECT_EQ("file data", ReadWholeFile(work_ + "/streams"));
+    EXPECT_EQ((std::vector<std::string>{"announced-empty", "foreign", "foreign.rsrc", "next", "streams",
+                                        "streams:split", "streams:zone"}),
+              Entries(work_));
     // "rsr" + "c!M" complete the six resource bytes; the rest is data.
     EXPECT_EQ("rsrc!M", ReadWholeFile(work_ + "/foreign.rsrc"));
     EXPECT_EQ("_UNIX data that looks like metadata", ReadWholeFile(work_ + "/foreign"));
