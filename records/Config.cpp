@@ -1,5 +1,6 @@
 #include "records/Config.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -226,9 +227,10 @@ void Config::ReadLine(const char* raw) {
     } else if (strcmp(key, "url") == 0) {
         snprintf(url, sizeof(url), "%.50s", value);
     } else if (strcmp(key, "timeout") == 0) {
-        long t = atol(value);
+        long long t = atoll(value);
         if (t > 0) {
-            timeout = (unsigned)t;
+            // Beyond the field: as long as it can say (no limit, for the socket).
+            timeout = t > (long long)UINT_MAX ? UINT_MAX : (unsigned)t;
             PrintMessage("Using specific timeout: %lu", (unsigned long)timeout);
         }
     } else if (strcmp(key, "no_patch") == 0) {

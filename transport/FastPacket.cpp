@@ -38,7 +38,8 @@ void DumpHeader(const char* header) {
 int Sock::FastWrite(int type, char* data, int length, long long value) {
     int carried = type >= 0 ? length : 0;
     // Refused before anything moves: an open packet stays as it was.
-    if (type >= 0 && (length < 0 || length + kHeaderBytes > kMaxFill)) {
+    // Compared against the limit less the header, so no length can overflow.
+    if (type >= 0 && (length < 0 || length > kMaxFill - kHeaderBytes)) {
         PrintError("Packet is TOO BIG to transit this way: %i", length);
         return -1;
     }

@@ -16,14 +16,10 @@
 
 namespace {
 
-// Far above the largest legitimate packet (a fast packet is 4 MiB plus 64
-// bytes): a header announcing more is refused before anything is allocated.
-const unsigned kMaxPacketBytes = 64u * 1024 * 1024;
-
 // No reader accepts more than kMaxPacketBytes, and the buffers are sized in
 // int: a larger payload is refused before anything goes out.
 void RefuseOversized(size_t length) {
-    if (length <= kMaxPacketBytes) return;
+    if (length <= Sock::kMaxPacketBytes) return;
     char text[100];
     snprintf(text, sizeof(text), "%s (%i)", strerror(EMSGSIZE), EMSGSIZE);
     PrintError("Sock::Write:: Send did not complete (%u / %u)", 0u, (unsigned)length);
@@ -32,14 +28,18 @@ void RefuseOversized(size_t length) {
 
 }  // namespace
 
-void Sock::FormatHeader(char* area, unsigned length, unsigned size, unsigned third, unsigned encrypt) {
+bool Sock::FormatHeader(char* area, unsigned length, unsigned size, unsigned third, unsigned encrypt) {
     memset(area, 0, kHeaderBytes);
-    snprintf(area, kHeaderBytes, "%u %u %u %u ", length, size, third, encrypt ? 1u : 0u);
+    int n = snprintf(area, kHeaderBytes, "%u %u %u %u ", length, size, third, encrypt);
+    return n > 0 && n < kHeaderBytes;
 }
 
 void Sock::SendHeader(unsigned length, unsigned encrypt) {
     char header[kHeaderBytes];
-    FormatHeader(header, length, length, 0, encrypt);
+    // The flag goes out as given; only one whose digits cannot fit beside
+    // the lengths is sent as 1, which still asks for encryption.
+    if (!FormatHeader(header, length, length, 0, encrypt) && encrypt)
+        FormatHeader(header, length, length, 0, 1);
     SetWriteBufferSize(kHeaderBytes);
     memcpy(write_buffer, header, kHeaderBytes);
     if (!quiet) PrintDebug("Sock::Write: header == %s", header);
@@ -138,8 +138,9 @@ unsigned Sock::Read() {
         ThrowSocketError("incorrect header");
     }
     // A length beyond the payload would send readers of the buffer past its
-    // end; a giant size would size an allocation from the wire.
-    if (size > kMaxPacketBytes || length > size) {
+    // end. A peer that has not proved who it is gets a small limit.
+    unsigned limit = authenticated ? kMaxPacketBytes : kMaxPacketBeforeHandshake;
+    if (size > limit || length > size) {
         PrintError("Sock::Read: header is no good (%s)", header);
         ThrowSocketError("incorrect header");
     }

@@ -143,7 +143,10 @@ bool Sock::AnswerChallenge() {
             PrintMessage("Sock::AnswerChallenge: Not autorized to connect to server");
             return false;
         }
-        if (strcmp(Text(this), "connected") == 0) return true;  // trusted: no challenge, no cipher
+        if (strcmp(Text(this), "connected") == 0) {  // trusted: no challenge, no cipher
+            authenticated = true;
+            return true;
+        }
 
         std::string challenge = Text(this);
         if (challenge.size() > kMaxChallengeDigits) {
@@ -180,6 +183,7 @@ bool Sock::AnswerChallenge() {
         Receive(32);
         if (!IsValidAesKey(Text(this), 1)) return false;
         InstallCipher(this, Text(this));
+        authenticated = true;
         return true;
     } catch (SocketError& e) {
         PrintMessage("Sock::AnswerChallenge: Socket Exception Caught: %s, rethrowing", e.message);
@@ -236,6 +240,7 @@ bool Sock::SendChallenge() {
         if (strcmp(ip, "127.0.0.1") == 0 && strcmp(name, HandshakeOwnName()) == 0) {
             Send("connected");
             connected = true;
+            authenticated = true;
             return true;
         }
 
@@ -290,6 +295,7 @@ bool Sock::SendChallenge() {
         free(key);
         PrintDebug("Strong Challenge Successful!!!");
         connected = true;
+        authenticated = true;
         return true;
     } catch (SocketError& e) {
         PrintMessage("Sock::SendChallenge: Socket Exception Caught, rethrowing: %s", e.message);

@@ -36,8 +36,11 @@ const int kDefaultTimeout = 1200;        // seconds, before a configuration exis
 
 // The two settings the socket takes from the configuration; defaults apply
 // while no configuration object exists (start-up, tests).
+// A configured time-out beyond what an int holds (2^31 s and more, some
+// 68 years) means no limit: -1.
 int ConfiguredTimeout() {
-    return config ? (int)config->timeout : kDefaultTimeout;
+    if (!config) return kDefaultTimeout;
+    return config->timeout > (unsigned)INT_MAX ? -1 : (int)config->timeout;
 }
 int ConfiguredMaxSendSize() {
     return config ? config->max_send_size : 0;
@@ -91,7 +94,8 @@ Sock::Sock(int domain, int type_, int protocol, int descriptor, sockaddr_in* add
       last_fast_send(0),
       max_receive(kMaxReceiveChunk),
       acknowledge(1),
-      sock(-1) {
+      sock(-1),
+      authenticated(false) {
     memset(ip, 0, sizeof(ip));
     memset(name, 0, sizeof(name));
     memset(&address, 0, sizeof(address));
@@ -485,7 +489,8 @@ int Sock::Send(int length, int verbose) {
     int sent = 0;
     while (sent < length) {
         if (verbose) PrintMessage("Sock::Send(%i): checking writability", length);
-        if (!IsWritable(timeout, 0)) {
+        // A negative time-out waits without limit (both arguments -1).
+        if (!IsWritable(timeout, timeout < 0 ? -1 : 0)) {
             dead = true;
             PrintError("Sock::Send(%i): IsWritable: Socket Exception Thrown", length);
             Fail("Connection Reset by Peer");
@@ -520,10 +525,23 @@ int Sock::Send(int length, int verbose) {
     return sent;
 }
 
+void Sock::GrowReadBuffer(int kept, int request, int goal) {
+    long long needed = (long long)kept + request;
+    if (needed <= read_buffer_size) return;
+    long long size = (long long)kept * 2;
+    if (size > goal) size = goal;
+    if (size < needed) size = needed;
+    char* grown = (char*)realloc(read_buffer, (size_t)size + 10);
+    if (!grown) {
+        PrintError("Sock::Receive: could not allocate %lli bytes", size);
+        Fail("Could not allocate buffer");
+    }
+    read_buffer = grown;
+    read_buffer_size = (int)size;
+}
+
 int Sock::Receive(int length, int nowait) {
     if (length < 0) length = 0;
-    int wanted = length > 0 ? length : kAnyLengthChunk;
-    SetReadBufferSize(wanted);
     int got = 0;
     for (;;) {
         if (length > 0 && got >= length) {
@@ -537,6 +555,9 @@ int Sock::Receive(int length, int nowait) {
         int request = length > 0 ? length - got : kAnyLengthChunk;
         int cap = max_receive > 0 ? max_receive : kMaxReceiveChunk;
         if (request > cap) request = cap;
+        // Room only for what this recv may bring: a length announced by the
+        // peer reserves nothing before its bytes come.
+        GrowReadBuffer(got, request, length > 0 ? length : got + request);
         ssize_t result = recv(sock, read_buffer + got, (size_t)request, 0);
         if (result == -1) {
             if (errno == EINTR) {

@@ -28,6 +28,11 @@ class Sock {
   public:
     // A packet header, a footer and a fast record header are 32 bytes each.
     static constexpr int kHeaderBytes = 32;
+    // The largest payload of a framed packet: what an int-sized buffer with
+    // its spare bytes holds, and what the 32-byte header text can announce.
+    static constexpr unsigned kMaxPacketBytes = 0x7fffffffu - 64;
+    // The largest payload read from a peer that has not yet proved who it is.
+    static constexpr unsigned kMaxPacketBeforeHandshake = 64 * 1024;
 
     // A non-zero `descriptor` is adopted (-1 counts as a failure); otherwise
     // socket(domain, type, protocol) is created under "mutex_socket".
@@ -102,6 +107,10 @@ class Sock {
     // Formats into 410 bytes (cut to 409 characters) and writes, encrypted.
     unsigned FormatWrite(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Receives one packet into the read buffer; returns its length field.
+    // Before the handshake has completed a packet may carry at most
+    // kMaxPacketBeforeHandshake bytes, afterwards kMaxPacketBytes; a header
+    // announcing more throws "incorrect header". The buffer grows as the
+    // bytes arrive, never on the word of a header alone.
     unsigned Read();
     unsigned Echo();
     unsigned ReadEcho();
@@ -156,13 +165,20 @@ class Sock {
     int max_receive;  // largest single recv request
     int acknowledge;  // 1: every framed packet is answered with a footer
     int sock;         // the descriptor
+    bool authenticated;  // the handshake completed (either side, or a trusted local peer)
 
   private:
     // Marks the socket dead and throws `text` with "mutex_exception" held.
     [[noreturn]] void Fail(const char* text);
-    // "%u %u %u %u " in a zeroed kHeaderBytes area; the flag is kept to 0/1
-    // so the text always fits. Every packet header and footer is made here.
-    static void FormatHeader(char* area, unsigned length, unsigned size, unsigned third, unsigned encrypt);
+    // "%u %u %u %u " in a zeroed kHeaderBytes area. Every packet header and
+    // footer is made here. False when the text does not fit (only an
+    // encrypt flag of many digits beside lengths of many digits can do it).
+    static bool FormatHeader(char* area, unsigned length, unsigned size, unsigned third, unsigned encrypt);
+    // Makes room for `request` more bytes after the `kept` first ones of the
+    // read buffer, keeping them; at least doubles what is kept (up to `goal`)
+    // so a large packet arriving in pieces is copied only a few times.
+    // Throws "Could not allocate buffer".
+    void GrowReadBuffer(int kept, int request, int goal);
     // Framing halves shared by Write and WriteVector.
     void SendHeader(unsigned length, unsigned encrypt);
     void SendPayload(unsigned length, unsigned encrypt);

@@ -26,6 +26,7 @@ class BackupSimpleStreamsTest : public ::testing::Test {
         sender_.reset(new Sock(AF_UNIX, SOCK_STREAM, 0, fds[0]));
         receiver_.reset(new Sock(AF_UNIX, SOCK_STREAM, 0, fds[1]));
         sender_->timeout = receiver_->timeout = 10;
+        sender_->authenticated = receiver_->authenticated = true;  // as past a handshake
     }
     // Runs `send` (which must flush) while the receiver collects `files`
     // streams; every packet is acknowledged, so both sides must run.

@@ -88,6 +88,7 @@ TEST_F(ConfigFile, GuardedValuesAndAMissingFileKeepDefaults) {
     EXPECT_STREQ("anonymous", c->name);
     EXPECT_STREQ(kDefaultNtpServer, c->ntpserver);
     EXPECT_EQ(std::string::npos, Written(c).find("timeout="));
+    EXPECT_EQ(4294967295u, Load("timeout=99999999999\n")->timeout);  // not cut to a small number
     Config fresh;
     EXPECT_EQ(0, fresh.ReadConfig((home_.dir() + "/nothing").c_str()));
     EXPECT_STREQ("anonymous", fresh.name);

@@ -1,5 +1,6 @@
 // Fast packets: record layout, the 4 MiB limits, keep-waiting records and
 // what a reader does with a packet that lies about its records.
+#include <limits.h>
 #include <string.h>
 
 #include <string>
@@ -97,6 +98,7 @@ TEST_F(FastPacketTest, SizeLimits) {
     EXPECT_EQ(69, pair.client->FastWrite(1, small, 5, 0));
     std::string oversized(kMaxData + 1, 'O');
     EXPECT_EQ(-1, pair.client->FastWrite(1, &oversized[0], kMaxData + 1, 0));
+    EXPECT_EQ(-1, pair.client->FastWrite(1, &oversized[0], INT_MAX - 8, 0));  // no overflow lets it in
     EXPECT_EQ(69, pair.client->fast_write_fill);
     EXPECT_EQ(69, pair.client->FastSend());
 

@@ -160,6 +160,7 @@ TEST_F(FramingTest, WriteWaitsForTheFooterAndTimesOutWithoutIt) {
 
 // ---- malformed peers -----------------------------------------------------
 
+// Read by a peer that has not yet completed the handshake.
 TEST_F(FramingTest, MalformedHeadersAndCutPacketsRaiseTheirErrorWithoutAllocatingFromThem) {
     const struct {
         std::string bytes;
@@ -169,6 +170,7 @@ TEST_F(FramingTest, MalformedHeadersAndCutPacketsRaiseTheirErrorWithoutAllocatin
         {Header("hello world, no numbers here"), false, "incorrect header"},
         {Header("1 2 3"), false, "incorrect header"},                       // too few fields
         {Header("100000000 100000000 0 0 "), false, "incorrect header"},    // 100 MB announced
+        {Header("102400 102400 0 0 "), false, "incorrect header"},          // 100 KiB: over the limit
         {Header("4294967295 4294967295 0 0 "), false, "incorrect header"},  // largest unsigned
         {Header("50 10 0 0 "), false, "incorrect header"},                  // length past the payload
         {"12 12", true, "Connection Closed"},                                // short header
@@ -176,7 +178,7 @@ TEST_F(FramingTest, MalformedHeadersAndCutPacketsRaiseTheirErrorWithoutAllocatin
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes.c_str());
-        LoopbackPair pair;
+        LoopbackPair pair(5, false);
         RawSend(*pair.client, c.bytes);
         if (c.close) pair.client->Close();
         ExpectSocketError([&] { pair.server->Read(); }, c.error);
@@ -234,7 +236,40 @@ TEST_F(FramingTest, PayloadNoReaderWouldAcceptIsRefusedBeforeAnythingIsSent) {
     char small[] = "x";
     char text[100];
     snprintf(text, sizeof(text), "%s (%i)", strerror(EMSGSIZE), EMSGSIZE);
-    ExpectSocketError([&] { pair.client->Write(small, (64u << 20) + 1, 0, 0); }, text);
+    ExpectSocketError([&] { pair.client->Write(small, Sock::kMaxPacketBytes + 1, 0, 0); }, text);
     EXPECT_FALSE(pair.client->dead);
     EXPECT_FALSE(pair.server->IsReadable(0, 100000, true));
 }
+
+// After the handshake a packet far beyond a fast packet (a "send_fast" list
+// of a million paths) crosses whole, its buffer growing as the bytes come; a
+// header alone reserves nothing. The encrypt flag travels as given and the
+// footer repeats it.
+TEST_F(FramingTest, LargePacketsAfterTheHandshakeAndFlagsPassedThrough) {
+    LoopbackPair pair(30);
+    const std::string big = RandomBytes(100u << 20, 5);
+    std::string got;
+    std::thread reader([&] {
+        unsigned n = pair.server->Read();
+        got.assign(pair.server->read_buffer, n);
+    });
+    pair.client->Write(big.data(), (unsigned)big.size(), 0, 0);
+    reader.join();
+    EXPECT_TRUE(got == big);
+
+    LoopbackPair cut;
+    RawSend(*cut.client, Header("2000000000 2000000000 0 0 ") + "a few bytes");
+    cut.client->Close();
+    ExpectSocketError([&] { cut.server->Read(); }, "Connection Closed");
+    EXPECT_LT(cut.server->read_buffer_size, 5 << 20);  // one receive's worth, not the announced size
+
+    LoopbackPair flagged;
+    flagged.client->aes = new aes_cipher_vetrak(kKey);
+    flagged.server->aes = new aes_cipher_vetrak(kKey);
+    std::thread echo([&] { flagged.server->Read(); });
+    flagged.client->Write("flag two", 0, 0, 2);
+    echo.join();
+    EXPECT_STREQ("flag two", flagged.server->read_buffer);
+    EXPECT_STREQ("8 8 0 2 ", flagged.client->read_buffer);  // the footer, decrypted
+}
+

@@ -15,10 +15,11 @@
 #include "transport/Sock.h"
 
 // A listener on 127.0.0.1 at a port chosen by the system, one client
-// connected to it and the accepted server side. Every wait is bounded by
+// connected to it and the accepted server side, both taken as past the
+// handshake unless `authenticated` is false. Every wait is bounded by
 // `timeout` seconds.
 struct LoopbackPair {
-    explicit LoopbackPair(int timeout = 5) {
+    explicit LoopbackPair(int timeout = 5, bool authenticated = true) {
         listener.reset(new Sock(AF_INET, SOCK_STREAM, 0));
         EXPECT_FALSE(listener->failed);
         EXPECT_TRUE(listener->Bind(0, "127.0.0.1"));
@@ -31,7 +32,9 @@ struct LoopbackPair {
         if (server) server->SetTimeout(timeout);
         client->SetTimeout(timeout);
         client->quiet = true;
+        client->authenticated = authenticated;
         if (server) server->quiet = true;
+        if (server) server->authenticated = authenticated;
     }
     std::unique_ptr<Sock> listener, client, server;
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "foundation/HostLookup.h"
 #include "records/Config.h"
@@ -33,6 +34,25 @@ TEST_F(SockTest, NewSocketCountsItselfTakesTheConfiguredTimeoutAndSurvivesABadDe
         EXPECT_TRUE(adopted.failed);
     }
     EXPECT_EQ(before, sock_count);
+}
+
+// A configured time-out of 2^31 s or more waits without limit instead of
+// failing every wait at once.
+TEST_F(SockTest, TimeoutBeyondAnIntMeansNoLimit) {
+    ASSERT_NE(nullptr, config);
+    config->timeout = 1u << 31;
+    LoopbackPair pair;
+    Sock fresh(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(-1, fresh.SetTimeout(5));
+    pair.client->SetTimeout(-1);
+    pair.server->SetTimeout(-1);
+    std::thread late([&] {
+        usleep(200000);
+        pair.client->Write("late");
+    });
+    EXPECT_EQ(4u, pair.server->Read());
+    late.join();
+    EXPECT_STREQ("late", pair.server->read_buffer);
 }
 
 TEST_F(SockTest, SecondCloseDoesNotCloseADescriptorReusedElsewhere) {
