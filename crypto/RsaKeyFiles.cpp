@@ -3,12 +3,15 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
+#include "core/Globals.h"
 #include "crypto/AesKeys.h"
 #include "crypto/AesVetrak.h"
 #include "crypto/Rsa.h"
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "foundation/ReplacementFile.h"
@@ -130,4 +133,19 @@ int ReadPubKey(RSAKey* key, const char* name) {
     char path[400];
     if (!GetKeyPathFromName(path, sizeof(path), name, "pub")) return 0;
     return ReadKey(path, key, nullptr);
+}
+
+void RemoveIdentityKeyFiles(const char* server_name) {
+    char path[520];
+    for (const char* suffix : {"pub", "priv"})
+        if (GetKeyPathFromName(path, sizeof(path), nullptr, suffix)) unlink(path);
+    if (!IsSafePathComponent(server_name)) {
+        PrintError("RemoveIdentityKeyFiles: server name (%s) is not a folder name, its keys stay",
+                   server_name ? server_name : "");
+        return;
+    }
+    // Named without its final separator: a link planted there goes, not
+    // what it points to.
+    snprintf(path, sizeof(path), "%s%s", res ? res->conf_dir : "", server_name);
+    RemoveDir(path);
 }

@@ -3,12 +3,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "core/Globals.h"
-#include "crypto/AesKeys.h"
 #include "crypto/Md5.h"
 #include "crypto/Rsa.h"
 #include "crypto/RsaKeyFiles.h"
@@ -16,7 +14,6 @@
 #include "dialogue/SingleFileTransfer.h"
 #include "foundation/Execute.h"
 #include "foundation/ExternalPrograms.h"
-#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
@@ -81,12 +78,7 @@ Client* ParseClientLine(const std::string& line, bool v2, const char* server_nam
 // The server no longer knows this agent: forget its keys, server and name.
 void ResetMyself() {
     PrintMessage("I am resetting myself...");
-    char dir[520];
-    snprintf(dir, sizeof(dir), "%s%s%c", res->conf_dir, config->server_name, res->separator);
-    RemoveDir(dir);
-    char path[520];
-    if (GetKeyPathFromName(path, sizeof(path), config->name, "pub")) unlink(path);
-    if (GetKeyPathFromName(path, sizeof(path), config->name, "priv")) unlink(path);
+    RemoveIdentityKeyFiles(config->server_name);
     snprintf(config->name, sizeof(config->name), "anonymous");
     snprintf(config->server_name, sizeof(config->server_name), "null");
     snprintf(config->server_address, sizeof(config->server_address), "null");

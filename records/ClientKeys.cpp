@@ -116,7 +116,12 @@ int ReadPrivateKey(char* out, size_t size, Client* client, const char* forName) 
                 if (!CopyOut(out, size, lines[0])) return 0;
                 RSAKey admin;
                 ReadPubKey(&admin, "zelgui_admin");
-                RSACrypt(out, size, &admin);
+                // Without the administrator's key (or with one the RSA step
+                // refuses) the key would leave in clear: nothing is handed out.
+                if (!RSACrypt(out, size, &admin)) {
+                    memset(out, 0, size);
+                    return 0;
+                }
                 return 1;
             }
         }

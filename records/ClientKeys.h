@@ -16,5 +16,8 @@ class Client;
 int WritePrivateKey(const char* aesKey, Client* client);
 // Copies into `out` (`size` bytes) the line of the set's key file meant for
 // `forName`. 1 on success; 0 when the file is missing, has fewer than three
-// lines, or the line does not fit.
+// lines, or the line does not fit. A set of another box whose clear "AES"
+// file is found gets its key encrypted for "zelgui_admin"; when that RSA
+// step is refused (no such key, a key too small) the result is 0 and `out`
+// is cleared: the key is never handed out in clear.
 int ReadPrivateKey(char* out, size_t size, Client* client, const char* forName);

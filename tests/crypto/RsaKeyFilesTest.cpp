@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -113,6 +114,29 @@ TEST_F(KeyFiles, NamesThatLeaveTheConfigurationFolderAreNeverWritten) {
     EXPECT_EQ(WritePrivKey(&key, "pc12", "abc"), 0);
 }
 
+// The reset's removal: the agent's own pair and the server's folder; never
+// another name's keys, a folder a server name reaches outside, or what a
+// link standing as the server's folder points to.
+TEST_F(KeyFiles, ResetRemovesTheOwnPairAndOnlyTheServersFolder) {
+    RSAKey key;
+    SmallKey(key);
+    ASSERT_EQ(1, WritePubKey(&key, nullptr));
+    ASSERT_EQ(1, WritePrivKey(&key, nullptr, nullptr));
+    ASSERT_EQ(1, WritePubKey(&key, "srv"));
+    ASSERT_EQ(1, WritePubKey(&key, "agent"));
+    const std::string outside = home.path("outside");
+    WriteWholeFile(outside + "/pub", "not a key of ours");
+    ASSERT_EQ(0, symlink(outside.c_str(), (std::string(res->conf_dir) + "linked").c_str()));
+    RemoveIdentityKeyFiles("srv");
+    EXPECT_FALSE(PathExists(KeyPath(nullptr, "pub")));
+    EXPECT_FALSE(PathExists(KeyPath(nullptr, "priv")));
+    EXPECT_FALSE(PathExists(std::string(res->conf_dir) + "srv"));
+    for (const char* server : {"..", "", (const char*)nullptr, "linked"}) RemoveIdentityKeyFiles(server);
+    EXPECT_TRUE(PathExists(KeyPath("agent", "pub")));
+    EXPECT_FALSE(PathExists(std::string(res->conf_dir) + "linked"));
+    EXPECT_EQ("not a key of ours", ReadWholeFile(outside + "/pub"));
+}
+
 TEST_F(KeyFiles, SetKeyFileLinesFollowThePublicKeysThatExist) {
     Client set;
     snprintf(set.base_id, sizeof(set.base_id), "pc12");
@@ -178,8 +202,15 @@ TEST_F(KeyFiles, SetKeyFromAnotherBoxPrefersItsClearKeyFile) {
     WriteWholeFile(base + "key", "l1\nl2\n");
     EXPECT_EQ(ReadPrivateKey(out, sizeof(out), &set, "pc7"), 0);  // fewer than three lines
     WriteWholeFile(base + "AES", std::string(kSetKey) + "\n");
+    EXPECT_EQ(ReadPrivateKey(out, sizeof(out), &set, "pc7"), 0);  // no administrator key: never in clear
+    EXPECT_EQ(std::string::npos, std::string(out, sizeof(out)).find(kSetKey));
+    RSAKey pub, priv;
+    GenerateKeyPair(&pub, &priv);
+    ASSERT_EQ(WritePubKey(&pub, "zelgui_admin"), 1);
     ASSERT_EQ(ReadPrivateKey(out, sizeof(out), &set, "pc7"), 1);
-    EXPECT_STREQ(out, kSetKey);  // no administrator key: stays in clear
+    EXPECT_STRNE(out, kSetKey);
+    ASSERT_TRUE(RSACrypt(out, sizeof(out), &priv));
+    EXPECT_STREQ(out, kSetKey);
     snprintf(set.box_name, sizeof(set.box_name), "..");
     EXPECT_EQ(ReadPrivateKey(out, sizeof(out), &set, "pc7"), 0);
 }

@@ -145,7 +145,9 @@ TEST_F(FakeServer, UnknownClientReplyWithKeyFilesResetsTheAgent) {
     const std::string conf = res->conf_dir;
     AgentDaemon daemon(ServerConfig() + "time=5 7\n", [&](const std::string& dir) {
         WriteWholeFile(dir + "/conf/priv", ReadWholeFile(conf + "agent-copy/priv"), 0600);
+        WriteWholeFile(dir + "/conf/pub", ReadWholeFile(conf + "agent-under-test/pub"));
         WriteWholeFile(dir + "/conf/fake-server/pub", ReadWholeFile(conf + "fake-server/pub"));
+        WriteWholeFile(dir + "/conf/agent-under-test/pub", "another name's key");
     });
     std::unique_ptr<Sock> agent(AcceptAgent());
     ASSERT_NE(nullptr, agent);
@@ -158,6 +160,10 @@ TEST_F(FakeServer, UnknownClientReplyWithKeyFilesResetsTheAgent) {
     EXPECT_NE(std::string::npos, config.find("server=null null\n"));
     EXPECT_NE(std::string::npos, config.find("time=0 0\n"));
     EXPECT_FALSE(PathExists(daemon.path("conf/fake-server")));
+    // The agent's own pair goes; keys filed under its name are another's.
+    EXPECT_FALSE(PathExists(daemon.path("conf/priv")));
+    EXPECT_FALSE(PathExists(daemon.path("conf/pub")));
+    EXPECT_TRUE(PathExists(daemon.path("conf/agent-under-test/pub")));
 }
 
 TEST(ClientListReply, FieldsLandInTheirSlots) {
