@@ -142,7 +142,9 @@ int MultiSendFile(Sock* sock, const char* path_in, const char* fallback_in) {
 
 int MultiSendFiles(Sock* sock, char* list, int flag) {
     int count = 0;
-    for (const std::string& name : SplitLines(list)) {
+    // Names are cut at line feeds only: the walk lists a name ending in a
+    // carriage return like any other, and it must be found again here.
+    for (const std::string& name : SplitAtLineFeeds(list)) {
         std::string object = name;
         bool created = false;
         char* temp = GetTemporaryFilename(&object[0], (unsigned)flag, created, nullptr);

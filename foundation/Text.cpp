@@ -195,6 +195,15 @@ std::vector<std::string> SplitLines(const char* text) {
     return out;
 }
 
+std::vector<std::string> SplitAtLineFeeds(const char* text) {
+    std::vector<std::string> out;
+    if (!text) return out;
+    EachLine(text, strlen(text), [&](const char* begin, size_t length) {
+        if (length > 0) out.emplace_back(begin, length);
+    });
+    return out;
+}
+
 std::vector<std::string> SplitRawLines(const std::string& text) {
     std::vector<std::string> out;
     EachLine(text.data(), text.size(),

@@ -66,6 +66,9 @@ inline void CopyText(char (&out)[N], const char* text) {
 // The lines of `text` split at line feeds, without their "\r" and without
 // empty lines (null gives none).
 std::vector<std::string> SplitLines(const char* text);
+// The same split at line feeds only: a "\r" stays part of its line, as in a
+// list of file names (a name may end in one).
+std::vector<std::string> SplitAtLineFeeds(const char* text);
 // The lines of `text` split at line feeds exactly as they are: empty lines,
 // "\r" and NUL bytes kept; a final line feed opens no further line. For
 // files whose line numbers carry meaning (a backup set's key file).

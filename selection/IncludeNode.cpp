@@ -29,11 +29,12 @@ IncludeNode::IncludeNode(char* line) : IncludeNode() {
         return;
     }
     char* save = nullptr;
-    char* keyword = strtok_b(line, " \t", &save);
-    char* type = keyword ? strtok_b(nullptr, " \t", &save) : nullptr;
+    // Blanks separate the words of a rule line; a tab is part of a word.
+    char* keyword = strtok_b(line, " ", &save);
+    char* type = keyword ? strtok_b(nullptr, " ", &save) : nullptr;
     // Blanks between the type and the opening quote are not part of the name.
     if (type && save)
-        while (*save == ' ' || *save == '\t') save++;
+        while (*save == ' ') save++;
     char* name = type ? strtok_b(nullptr, "\"", &save) : nullptr;
     if (!keyword || !type || !name) {
         error = 1;

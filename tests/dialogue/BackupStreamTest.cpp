@@ -176,7 +176,8 @@ TEST_F(BackupStreamTest, EmptyOrInvalidRuleBlockListsNothingAndTheDialogueGoesOn
 }
 
 // The shapes of the records: metadata first, a link record for links, data
-// cut at 4 MiB, -2 for a missing path without stopping the list.
+// cut at 4 MiB, -2 for a missing path without stopping the list; a name
+// ending in a carriage return is found like any other.
 TEST_F(BackupStreamTest, SendFastRecordsForLinksEmptyFilesRecordBoundariesAndMissingPaths) {
     const std::string d = work_ + "/d";
     ASSERT_EQ(0, symlink("12345", (d + "/l").c_str()));
@@ -185,9 +186,9 @@ TEST_F(BackupStreamTest, SendFastRecordsForLinksEmptyFilesRecordBoundariesAndMis
     exact[0] = 'E';
     WriteWholeFile(d + "/exact", exact);
     WriteWholeFile(d + "/over", exact + "!");
-    WriteWholeFile(d + "/after", "after the missing one");
+    WriteWholeFile(d + "/after\r", "after the missing one");
     std::vector<std::string> paths{D() + "|l",       D() + "|empty", D() + "|exact",
-                                   D() + "|missing", D() + "|over",  D() + "|after"};
+                                   D() + "|missing", D() + "|over",  D() + "|after\r"};
     std::vector<Stream> s = SendFast(sock_.get(), paths);
     ASSERT_EQ(paths.size(), s.size());
 

@@ -67,7 +67,8 @@ TEST(IncludeNodeLine, ParsesAndExportsWithoutLosingTheDirectoryBar) {
 
 TEST(IncludeNodeLine, RejectsMalformedLines) {
     const char* bad[] = {"Include dir \"|x|\"", "include folder \"|x|\"", "include dir", "", "\n",
-                         "include \"|x|\"",     "exclude  ",            "remove file \"|x\""};
+                         "include \"|x|\"",     "exclude  ",            "remove file \"|x\"",
+                         "include\tdir \"|x|\"", "include dir\t\"|x|\""};  // a tab separates nothing
     for (const char* line : bad) {
         std::vector<char> text(line, line + strlen(line) + 1);
         IncludeNode node(text.data());
