@@ -31,7 +31,7 @@ bool HasTemporaryLeftovers(const std::string& dir) {
     DIR* d = opendir(dir.c_str());
     bool found = false;
     while (dirent* e = readdir(d))
-        if (std::string(e->d_name).compare(0, strlen(kReplacementPrefix), kReplacementPrefix) == 0) found = true;
+        if (strncmp(e->d_name, kReplacementPrefix, strlen(kReplacementPrefix)) == 0) found = true;
     closedir(d);
     return found;
 }
@@ -207,8 +207,10 @@ TEST_F(SingleFileTransferTest, ReplacedTargetsKeepOwnerAndModeAndNothingElseIsTo
         SCOPED_TRACE(target.substr(dir.size()));
         const std::string content = RandomBytes(2 * kSingleFileBlock + 5, (unsigned)target.size());
         ASSERT_EQ("FILE_OPEN", Offer(sock_.get(), target, content.size()));
-        for (size_t at = 0; at < content.size(); at += kSingleFileBlock)
-            sock_->Write(content.data() + at, (unsigned)std::min(content.size() - at, (size_t)kSingleFileBlock));
+        for (size_t at = 0; at < content.size(); at += kSingleFileBlock) {
+            size_t n = std::min(content.size() - at, (size_t)kSingleFileBlock);
+            sock_->Write(content.data() + at, (unsigned)n);
+        }
         EXPECT_EQ("done", daemon_->Ask(sock_.get(), "echo done"));
         EXPECT_EQ(content, ReadWholeFile(target));
     }
