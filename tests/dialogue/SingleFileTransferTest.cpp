@@ -189,10 +189,9 @@ TEST_F(SingleFileTransferTest, RestoreCutInTheMiddleKeepsTheOriginalFile) {
     EXPECT_FALSE(HasTemporaryLeftovers(daemon_->dir()));
 }
 
-// What stood at the target decides only what may be replaced: the new
-// file keeps an existing file's owner and mode, replaces a link instead of
-// writing through it, needs no longer name than the target's own, and
-// leaves every other file of the folder alone.
+// The new file keeps an existing file's owner and mode, replaces a link
+// instead of writing through it, needs no longer name than the target's
+// own, and leaves every other file of the folder alone; a folder is refused.
 TEST_F(SingleFileTransferTest, ReplacedTargetsKeepOwnerAndModeAndNothingElseIsTouched) {
     const std::string dir = daemon_->path("replaced");
     mkdir(dir.c_str(), 0755);
@@ -224,15 +223,10 @@ TEST_F(SingleFileTransferTest, ReplacedTargetsKeepOwnerAndModeAndNothingElseIsTo
     EXPECT_EQ("never written through", ReadWholeFile(victim));
     EXPECT_EQ("unrelated", ReadWholeFile(neighbour));
     EXPECT_FALSE(HasTemporaryLeftovers(dir));
-}
-
-TEST_F(SingleFileTransferTest, FolderTargetIsRefusedBeforeAnyDataMoves) {
-    const std::string folder = daemon_->path("a-folder");
-    mkdir(folder.c_str(), 0755);
-    WriteWholeFile(folder + "/inside", "kept");
-    EXPECT_EQ("ERROR_OPEN_FILE", Offer(sock_.get(), folder, 10));
+    // A folder cannot be replaced: refused before any data moves.
+    EXPECT_EQ("ERROR_OPEN_FILE", Offer(sock_.get(), dir, 10));
     EXPECT_EQ("next", daemon_->Ask(sock_.get(), "echo next"));
-    EXPECT_EQ("kept", ReadWholeFile(folder + "/inside"));
+    EXPECT_EQ("unrelated", ReadWholeFile(neighbour));
 }
 
 // Two connections restoring one path at once: each result is one whole
