@@ -69,20 +69,18 @@ bool ReplacementFile::Open(mode_t mode, bool in_place_fallback) {
     // What stands at the target now decides whether it may be replaced.
     struct stat old;
     bool existed = false;
-    int writable = -1;  // the existing file opened for writing, for the in-place case
     if (fstatat(folder_, base_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(old.st_mode)) {
             errno = EISDIR;
             CloseQuietly(folder_);
             return false;
         }
-        if (S_ISREG(old.st_mode)) {
-            existed = true;
-            writable = openat(folder_, base_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-            if (writable < 0 && errno != ETXTBSY) {
-                CloseQuietly(folder_);
-                return false;
-            }
+        // The permission a plain open for writing would need (the effective
+        // user's, read-only and immutable files included).
+        existed = S_ISREG(old.st_mode);
+        if (existed && faccessat(folder_, base_.c_str(), W_OK, AT_EACCESS) != 0) {
+            CloseQuietly(folder_);
+            return false;
         }
     }
 
@@ -94,15 +92,14 @@ bool ReplacementFile::Open(mode_t mode, bool in_place_fallback) {
         if (fd_ >= 0) {
             temp_ = name;
         } else if (errno != EEXIST) {
-            if (in_place_fallback && writable >= 0 && (errno == EACCES || errno == EPERM)) {
-                fd_ = writable;
-                in_place_ = true;
-                return true;
+            if (in_place_fallback && existed && (errno == EACCES || errno == EPERM)) {
+                fd_ = openat(folder_, base_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+                in_place_ = fd_ >= 0;
             }
             break;
         }
     }
-    CloseQuietly(writable);
+    if (in_place_) return true;
     if (fd_ < 0) {
         CloseQuietly(folder_);
         return false;

@@ -17,7 +17,7 @@
 //   - creates the missing folders above the target (MakeDirectories' mode);
 //   - refuses a folder at the target (EISDIR);
 //   - refuses an existing file that this process could not open for writing
-//     (the errno open gives: EACCES, EPERM, EROFS...), as writing over it
+//     (EACCES, EROFS, EPERM for an immutable file...), as writing over it
 //     would fail; a program being run (ETXTBSY) can still be replaced;
 //   - creates the temporary file with O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC
 //     and `mode` less the umask, so nothing planted at its name is opened;
