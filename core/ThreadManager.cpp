@@ -8,7 +8,7 @@
 #include "foundation/Log.h"
 #include "foundation/Threads.h"
 
-int thread_manager_count = 0;
+std::atomic<int> thread_manager_count{0};
 
 namespace {
 

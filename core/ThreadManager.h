@@ -11,11 +11,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <list>
 
 #include "core/ThreadState.h"
 
-extern int thread_manager_count;
+extern std::atomic<int> thread_manager_count;
 
 class ThreadManager {
 public:

@@ -9,7 +9,7 @@
 #include "foundation/Log.h"
 #include "foundation/base.h"
 
-int md5_count = 0;
+std::atomic<int> md5_count{0};
 
 namespace {
 

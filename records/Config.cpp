@@ -12,7 +12,7 @@
 #include "foundation/Text.h"
 #include "foundation/Threads.h"
 
-int config_count = 0;
+std::atomic<int> config_count{0};
 const char* const kDefaultNtpServer = "ntp.example.org";
 const char* const kDefaultUrl = "http://www.example.org/";
 

@@ -6,12 +6,13 @@
 // copy and apply it in one step.
 #pragma once
 
+#include <atomic>
 #include <vector>
 
 #include "records/Client.h"
 #include "records/ConfigLists.h"
 
-extern int config_count;
+extern std::atomic<int> config_count;
 
 class Config {
 public:

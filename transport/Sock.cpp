@@ -25,7 +25,7 @@
 #include "foundation/Threads.h"
 #include "records/Config.h"
 
-int sock_count = 0;
+std::atomic<int> sock_count{0};
 
 namespace {
 
