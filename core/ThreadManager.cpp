@@ -178,7 +178,7 @@ bool ThreadManager::Import(const char* path) {
     if (!path) return false;
     Hold lock(Threads(), "ThreadManager::Import");
     if (!lock.ok) return false;
-    FILE* f = fopen(path, "r");
+    FILE* f = fopen(path, "re");
     if (!f) return false;
     char line[400];
     bool added = false;

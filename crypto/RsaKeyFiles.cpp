@@ -69,7 +69,7 @@ int WriteKey(const char* path, RSAKey* key, const char* aesKey) {
 
 int ReadKey(const char* path, RSAKey* key, const char* aesKey) {
     if (!path || !key) return 0;
-    FILE* f = fopen(path, "rb");
+    FILE* f = fopen(path, "rbe");
     if (!f) return 0;
     unsigned m = 0, e = 0;
     if (fscanf(f, "%u %u", &m, &e) != 2 || fgetc(f) != '\n') return IncorrectFormat(path, f);

@@ -17,7 +17,7 @@ const int kUnzipBlock = 512;
 
 // An encrypted container starts with the three letters "aes".
 bool StartsEncrypted(const char* path) {
-    FILE* f = fopen(path, "r");
+    FILE* f = fopen(path, "re");
     if (!f) return false;
     char head[3];
     size_t n = fread(head, 1, 3, f);
@@ -31,12 +31,12 @@ bool Zip(char* path, bool removeSource) {
     if (!path || StartsEncrypted(path)) return false;
     std::string target = std::string(path) + ".gz";
     PrintDebug("Zip %s into %s", path, target.c_str());
-    FILE* in = fopen(path, "rb");
+    FILE* in = fopen(path, "rbe");
     if (!in) {
         PrintMessage("Zip: %s does not exist", path);
         return false;
     }
-    gzFile out = gzopen(target.c_str(), "wb");
+    gzFile out = gzopen(target.c_str(), "wbe");
     if (!out) {
         fclose(in);
         PrintError("Zip: Cannot open %s for writing", target.c_str());
@@ -75,12 +75,12 @@ bool DeZip(char* path, bool removeSource) {
     if (length <= 3) return false;  // no name would be left
     std::string target(path, length - 3);
     PrintDebug("%s %s into %s", "Unzip", path, target.c_str());
-    gzFile in = gzopen(path, "rb");
+    gzFile in = gzopen(path, "rbe");
     if (!in) {
         PrintMessage("%s does not exist", path);
         return false;
     }
-    FILE* out = fopen(target.c_str(), "wb");
+    FILE* out = fopen(target.c_str(), "wbe");
     if (!out) {
         gzclose(in);
         PrintError("Cannot open %s for writing", target.c_str());

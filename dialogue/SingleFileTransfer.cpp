@@ -94,7 +94,7 @@ int SendFile(Sock* sock, const char* path_in, const char* display, MD5* md5) {
     try {
         for (int index = 0; index < (pieces > 0 ? pieces : 1); index++) {
             std::string piece = pieces > 0 ? PiecePath(path, index) : path;
-            f = fopen64(piece.c_str(), "rb");
+            f = fopen64(piece.c_str(), "rbe");
             if (!f) {
                 if (!VerifyFileExists(piece.c_str())) {
                     sock->Write("ERROR_FILE_DOES_NOT_EXIST");
@@ -199,7 +199,7 @@ namespace {
 // The ".MD5" list of a split file: one "%03i digest date size" line per piece.
 std::vector<std::string> ReadPieceList(const std::string& file) {
     std::vector<std::string> lines;
-    FILE* f = fopen(file.c_str(), "r");
+    FILE* f = fopen(file.c_str(), "re");
     if (!f) return lines;
     char line[512];
     while (fgets(line, sizeof(line), f)) {
@@ -287,7 +287,7 @@ int GetFile(Sock* sock, const char* path_in, const char* display, MD5* md5, cons
             // complete; an append has to grow the file in place.
             temp = append ? std::string() : target + ".zeltmp";
             VerifySubFolderExists(target.c_str());
-            out = fopen64(append ? target.c_str() : temp.c_str(), append ? mode : "wb");
+            out = fopen64(append ? target.c_str() : temp.c_str(), append ? "abe" : "wbe");
             if (!out) {
                 sock->Write("ERROR_OPEN_FILE");
                 PrintMessage("GetFile: could not open %s for writing: %s", target.c_str(), strerror(errno));

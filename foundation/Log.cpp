@@ -185,10 +185,13 @@ void ClearLogFiles() {
 
 FILE* GetFILE(const char* path, const char* mode, bool create) {
     if (!path || !mode) return nullptr;
-    FILE* f = fopen64(path, mode);
+    // Close-on-exec: a command the agent runs never holds its files.
+    char flags[16];
+    snprintf(flags, sizeof(flags), "%.10se", mode);
+    FILE* f = fopen64(path, flags);
     if (!f && (create || mode[0] == 'w' || mode[0] == 'a')) {
         VerifySubFolderExists(path);
-        f = fopen64(path, mode);
+        f = fopen64(path, flags);
     }
     if (f && mode[0] == 'a') setvbuf(f, nullptr, _IONBF, 0);
     return f;

@@ -1,5 +1,6 @@
 #include "foundation/Text.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -137,7 +138,7 @@ bool MakeEncodeFile(char* name, size_t size) {
     const char* dir = getenv("TMPDIR");
     if (!dir || !*dir || strlen(dir) > 300) dir = "/tmp";
     snprintf(name, size, "%s/zelenc.XXXXXX", dir);
-    int fd = mkstemp(name);
+    int fd = mkostemp(name, O_CLOEXEC);
     if (fd < 0) {
         name[0] = 0;
         return false;
@@ -152,7 +153,7 @@ char* StringEncode(const char* s, const char* from, const char* to) {
     if (!s || !from || !to) return nullptr;
     char name[410];
     if (!MakeEncodeFile(name, sizeof(name))) return nullptr;
-    FILE* f = fopen(name, "w");
+    FILE* f = fopen(name, "we");
     if (!f) {
         unlink(name);
         return nullptr;

@@ -241,7 +241,7 @@ void Config::ReadLine(const char* raw) {
 
 int Config::ReadConfig(const char* path) {
     if (!path) path = res ? res->config_file : nullptr;
-    FILE* f = path ? fopen(path, "r") : nullptr;
+    FILE* f = path ? fopen(path, "re") : nullptr;
     int result = 0;
     if (f) {
         char line[1024];

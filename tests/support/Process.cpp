@@ -32,6 +32,9 @@ pid_t StartProgram(const std::vector<std::string>& argv, const std::string& outp
         dup2(fd, 2);
         close(fd);
     }
+    // The program starts with the standard three only: any other descriptor
+    // its own children hold is then the program's doing.
+    for (int other = 3; other < 1024; other++) close(other);
     // Agents started by tests run detached threads that are never joined;
     // leak reports at their exit would be noise, not findings.
     setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
