@@ -6,6 +6,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "agent/CommandLine.h"
 #include "agent/Scheduler.h"
 #include "core/Globals.h"
@@ -22,6 +24,10 @@
 #include "transport/SocketError.h"
 
 namespace {
+
+// How long the teardown waits for the other threads: the listener notices
+// the stop flag within a second; a connection leaves after its command.
+const double kThreadsLeaveSeconds = 3;
 
 void WritePidFile(int argc, char** argv) {
     bool daemon = argc == 1;
@@ -133,24 +139,26 @@ void InitDisplay() {
     PrintMessage(" ");
 }
 
-void FollowUpCommand(int kill, char* out, unsigned size) {
-    out[0] = 0;
-    if (!res) return;
-    if (kill == 2) {
-        snprintf(out, size, "%s &", res->program_path);
-    } else if (kill == 3) {
-        snprintf(out, size, "%s --update \"%s\" \"%s\" &", res->update_program, res->program_path,
-                 res->update_program);
-    }
+std::string FollowUpCommand(int kill) {
+    if (!res) return "";
+    // Quoted whole: a path may hold blanks or shell characters, and is never
+    // cut to a fixed length.
+    if (kill == 2) return ShellQuote(res->program_path) + " &";
+    if (kill == 3)
+        return ShellQuote(res->update_program) + " --update " + ShellQuote(res->program_path) + " " +
+               ShellQuote(res->update_program) + " &";
+    return "";
 }
 
 void KillApplication() {
     if (!res) return;
     if (res->argc == 1) PrintEvent("SYSTEM", "Arret du logiciel");
-    char command[1300];
-    FollowUpCommand(get_kill(), command, sizeof(command));
-    DestroyVariables();
-    if (command[0]) Execute(command, nullptr, 1);
+    std::string command = FollowUpCommand(get_kill());
+    // A connection or a command worker may still be running: the globals are
+    // freed only once every thread has left, and otherwise left to the
+    // process's end (a connection idle in a read ends with the process).
+    if (WaitForThreads(kThreadsLeaveSeconds)) DestroyVariables();
+    if (!command.empty()) Execute(command.c_str(), nullptr, 1);
 }
 
 void InstallSignalHandlers() {

@@ -191,12 +191,15 @@ void* ReceiveMessages(void* argument) {
             std::string line(sock->read_buffer);
             session.verbose = !IsSilent(line.c_str());
             if (session.verbose) PrintMessage("CMD: %s", line.c_str());
-            if (line == "close") break;
+            if (line == "close") {
+                PrintMessage("Done with messages");
+                break;
+            }
             DispatchCommand(session, line.c_str());
-            if (get_kill()) return nullptr;
+            // Stopping: no reply, but the connection is let go like any other.
+            if (get_kill()) break;
             if (session.verbose) PrintMessage("Waiting for next message...");
         }
-        PrintMessage("Done with messages");
     } catch (SocketError& e) {
         ReleaseSocketError();
         PrintMessage("ReceiveMessages(): Socket Exception Caught: %s", e.message);

@@ -1,7 +1,10 @@
 #include "foundation/Execute.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,20 +12,86 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Log.h"
 
+namespace {
+
+// Starts "/bin/sh -c command" with the signal dispositions and mask a
+// program expects: the agent ignores SIGPIPE (a vanished peer must surface
+// as a socket error), and an ignored signal would survive the exec, so a
+// writer into a closed pipe would never end. Every descriptor of the agent
+// is close-on-exec; with `output` the child's standard output is the write
+// end of a new pipe whose read end is returned there. The pid, or -1.
+pid_t SpawnShell(const char* command, int* output) {
+    int pipe_ends[2] = {-1, -1};
+    if (output && pipe2(pipe_ends, O_CLOEXEC) != 0) return -1;
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, empty;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigemptyset(&empty);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &empty);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (output) posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command), nullptr};
+    fflush(stdout);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (output) {
+        close(pipe_ends[1]);
+        if (rc != 0) close(pipe_ends[0]);
+        *output = rc == 0 ? pipe_ends[0] : -1;
+    }
+    if (rc != 0) {
+        errno = rc;
+        return -1;
+    }
+    return pid;
+}
+
+// The child's wait status, or -1.
+int WaitChild(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return status;
+}
+
+}  // namespace
+
 int Execute(const char* program, const char* arguments, int) {
     if (!program) return -1;
-    char command[830];
-    if (arguments)
-        snprintf(command, sizeof(command), "%s %s", program, arguments);
-    else
-        snprintf(command, sizeof(command), "%s", program);
-    fflush(stdout);
-    int status = system(command);
-    if (status == -1 || status == 127) return status;
-    return (signed char)((status >> 8) & 0xff);
+    std::string command(program);
+    if (arguments) command.append(" ").append(arguments);
+    pid_t pid = SpawnShell(command.c_str(), nullptr);
+    if (pid < 0) return -1;
+    int status = WaitChild(pid);
+    if (status == -1) return -1;
+    // A command killed by a signal failed: it reads as the shell reports it,
+    // 128 plus the signal number, taken as an exit status.
+    int code = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    return (signed char)(code & 0xff);
+}
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
 }
 
 void SplitCommand(const char* command, char* program, char* arguments) {
@@ -72,22 +141,29 @@ char* FormatExecuteWithResult(const char* fmt, ...) {
     va_start(args, fmt);
     vsnprintf(command, sizeof(command), fmt, args);
     va_end(args);
-    fflush(stdout);
-    FILE* pipe = popen(command, "r");
-    if (!pipe) {
+    int fd = -1;
+    pid_t pid = SpawnShell(command, &fd);
+    if (pid < 0) {
         PrintError("FormatExecuteWithResult(%s) failed: %s", command, strerror(errno));
         return nullptr;
     }
     char* out = new char[1024];
-    size_t got = fread(out, 1, 1023, pipe);
-    out[got] = 0;
-    // Drain the rest so the command is not killed by a broken pipe.
+    size_t got = 0;
     char sink[4096];
-    while (fread(sink, 1, sizeof(sink), pipe) > 0) {
+    for (;;) {
+        // The first 1023 bytes are kept; the rest is drained so the command
+        // is not killed by a broken pipe.
+        bool keep = got < 1023;
+        ssize_t n = keep ? read(fd, out + got, 1023 - got) : read(fd, sink, sizeof(sink));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (keep) got += (size_t)n;
     }
-    int status = pclose(pipe);
+    close(fd);
+    out[got] = 0;
+    int status = WaitChild(pid);
     // The shell's 127 means the command itself could not be started.
-    if (got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+    if (got == 0 && status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 127) {
         PrintError("FormatExecuteWithResult(%s) failed: %s", command, "command not found");
         delete[] out;
         return nullptr;

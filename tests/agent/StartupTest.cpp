@@ -110,7 +110,15 @@ TEST_F(StartupTest, VersionHelpAndCommandLineRunsNeverTouchDaemonLogsEvenThrough
 class GlobalsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = MakeTempDir();
+        // Quotes, blanks, a shell character and a length that no fixed
+        // command buffer would hold: the follow-up commands must keep them.
+        root_ = MakeTempDir();
+        dir_ = root_ + "/it's a $folder";
+        mkdir(dir_.c_str(), 0755);
+        dir_ += "/" + std::string(150, 'd');
+        mkdir(dir_.c_str(), 0755);
+        dir_ += "/" + std::string(150, 'e');
+        mkdir(dir_.c_str(), 0755);
         program_ = dir_ + "/zelagent";
         WriteWholeFile(program_, "#!/bin/sh\necho \"restarted $*\" > \"$(dirname \"$0\")/marker\"\n", 0755);
         char cwd[4096];
@@ -120,7 +128,7 @@ protected:
         if (res) DestroyVariables();
         if (chdir(cwd_.c_str()) != 0) {
         }
-        RemoveTree(dir_);
+        RemoveTree(root_);
     }
     void Init(std::vector<std::string> args) {
         args_ = args;
@@ -130,7 +138,7 @@ protected:
         argv_.push_back(nullptr);
         InitVariables((int)args_.size(), argv_.data());
     }
-    std::string dir_, program_, cwd_;
+    std::string root_, dir_, program_, cwd_;
     std::vector<std::string> args_;
     std::vector<char*> argv_;
 };
