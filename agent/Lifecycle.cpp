@@ -42,6 +42,18 @@ void WritePidFile(int argc, char** argv) {
     CloseFILE(f);
 }
 
+// Removes the pid file when it still names this process.
+void RemovePidFile() {
+    char path[420];
+    snprintf(path, sizeof(path), "%spid", res->conf_dir);
+    FILE* f = fopen(path, "re");
+    if (!f) return;
+    int pid = 0;
+    bool ours = fscanf(f, "%i", &pid) == 1 && pid == (int)getpid();
+    fclose(f);
+    if (ours) unlink(path);
+}
+
 void OnStopSignal(int) { request_stop_from_signal(); }
 
 }  // namespace
@@ -97,9 +109,15 @@ void DestroyVariables() {
 }
 
 int MainFunction() {
+    // A daemon that cannot log would run blind: say why, and leave no pid
+    // file naming a process that is gone.
+    if (ClearLogFiles() != 0) {
+        fprintf(stderr, "Cannot write the log folder %s: %s\n", res->logs_dir, strerror(errno));
+        RemovePidFile();
+        return 1;
+    }
     if (thread_manager) thread_manager->SetState(0x1);
     try {
-        ClearLogFiles();
         InitDisplay();
         IdentifyWithServer(0, 0);
         StartThread(ListenToPort, nullptr);

@@ -11,7 +11,8 @@ void InitVariables(int argc, char** argv);
 // log streams first. Tests use it to tear a home down.
 void DestroyVariables();
 // The daemon: rotation, banner, identification, listener, housekeeping loop
-// until the stop flag is set. Returns 0.
+// until the stop flag is set. Returns 0; 1 when the log folder cannot be
+// written (the reason goes to standard error and the pid file is removed).
 int MainFunction();
 void InitDisplay();
 // Registered with atexit: the stop event, teardown, and for stop flag 2 or 3

@@ -8,9 +8,7 @@ int main(int argc, char** argv) {
     InitVariables(argc, argv);
     atexit(KillApplication);
     InstallSignalHandlers();
-    if (argc == 1)
-        MainFunction();
-    else
-        Arguments(argc, argv);
+    if (argc == 1) return MainFunction();
+    Arguments(argc, argv);
     return 0;
 }

@@ -33,6 +33,10 @@ private:
 pthread_mutex_t* Threads() { return mutex ? &mutex->mutex_threads : nullptr; }
 pthread_mutex_t* Modified() { return mutex ? &mutex->mutex_thread_modified : nullptr; }
 
+// The export runs on every pass of the housekeeping loop: a lasting failure
+// is logged once, then counted.
+RepeatedError export_errors;
+
 }  // namespace
 
 ThreadManager::ThreadManager() : modified_(false) { thread_manager_count++; }
@@ -155,7 +159,7 @@ bool ThreadManager::Export() {
     snprintf(tmp, sizeof(tmp), "%s.tmp", res->threads_file);
     FILE* f = GetFILE(tmp, "w", true);
     if (!f) {
-        PrintError("ThreadManager::Export: Could not open %s for writing", tmp);
+        export_errors.Report("ThreadManager::Export: Could not open %s for writing", tmp);
         return false;
     }
     fprintf(f, "<thread_manager>\n");
@@ -166,10 +170,11 @@ bool ThreadManager::Export() {
     // Only a complete file replaces the previous one; otherwise the next pass
     // tries again.
     if (!written || rename(tmp, res->threads_file) != 0) {
-        PrintError("ThreadManager::Export: Could not write %s", res->threads_file);
+        export_errors.Report("ThreadManager::Export: Could not write %s", res->threads_file);
         unlink(tmp);
         return false;
     }
+    export_errors.Clear();
     SetModified(false);
     return true;
 }

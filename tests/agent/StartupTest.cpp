@@ -106,6 +106,20 @@ TEST_F(StartupTest, VersionHelpAndCommandLineRunsNeverTouchDaemonLogsEvenThrough
     EXPECT_FALSE(PathExists(dir_ + "/conf/config"));  // only a daemon writes the defaults
 }
 
+TEST_F(StartupTest, UnwritableLogFolderStopsTheDaemonWithItsReasonAndNoPidFile) {
+    mkdir((dir_ + "/conf").c_str(), 0755);
+    // Modes do not stop root: a file where the folder should be does.
+    WriteWholeFile(dir_ + "/conf/logs", "not a folder\n");
+    setenv("ZELAGENT_LISTEN_PORT", std::to_string(FreePort()).c_str(), 1);
+    pid_t pid = StartProgram({program_}, dir_ + "/console");
+    unsetenv("ZELAGENT_LISTEN_PORT");
+    int status = WaitProgram(pid, 20);
+    EXPECT_GT(status, 0);
+    std::string reason = "Cannot write the log folder " + dir_ + "/conf/logs/: Not a directory\n";
+    EXPECT_NE(std::string::npos, ReadWholeFile(dir_ + "/console").find(reason));
+    EXPECT_FALSE(PathExists(dir_ + "/conf/pid"));
+}
+
 // The in-process globals: pid-file rules and the stop follow-ups.
 class GlobalsTest : public ::testing::Test {
 protected:

@@ -1,7 +1,9 @@
 // Log line formats, per-set logs, the progress line and rotation.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
@@ -73,7 +75,7 @@ TEST(LogTest, RotationKeepsOneOldCopyAndDropsDebug) {
     EXPECT_NE(std::string::npos, ReadWholeFile(std::string(res->messages_file) + ".old").find("generation one"));
     EXPECT_NE(std::string::npos, ReadWholeFile(std::string(res->errors_file) + ".old").find("error one"));
     EXPECT_FALSE(PathExists(res->debug_file));
-    EXPECT_FALSE(PathExists(res->messages_file));
+    EXPECT_EQ("", ReadWholeFile(res->messages_file));  // opened afresh, empty
 
     CaptureStdout([] { PrintMessage("generation two"); });
     ClearLogFiles();
@@ -83,6 +85,62 @@ TEST(LogTest, RotationKeepsOneOldCopyAndDropsDebug) {
     // Writers reopen the file after rotation.
     CaptureStdout([] { PrintMessage("generation three"); });
     EXPECT_NE(std::string::npos, ReadWholeFile(res->messages_file).find("generation three"));
+}
+
+TEST(LogTest, LinesOfTwoProcessesSharingTheFileNeverInterleave) {
+    TestHome home(true);
+    const int kLines = 2000;
+    std::string text(200, 'x');
+    fflush(stdout);
+    int console = dup(1);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    pid_t child = fork();
+    const char* who = child == 0 ? "child" : "parent";
+    for (int i = 0; i < kLines; i++) PrintMessage("%s %s", who, text.c_str());
+    if (child == 0) _exit(0);
+    int status = -1;
+    waitpid(child, &status, 0);
+    fflush(stdout);
+    dup2(console, 1);
+    close(console);
+    close(null);
+    ASSERT_EQ(0, status);
+
+    std::regex whole(R"(\d\d/\d\d/\d{4} @ \d\d:\d\d:\d\d \([0-9a-f]{6,}\): (child|parent) x{200})");
+    std::string messages = ReadWholeFile(res->messages_file);
+    size_t lines = 0, broken = 0;
+    for (size_t at = 0, end; (end = messages.find('\n', at)) != std::string::npos; at = end + 1, lines++)
+        if (!std::regex_match(messages.substr(at, end - at), whole)) broken++;
+    EXPECT_EQ(2u * kLines, lines);
+    EXPECT_EQ(0u, broken);
+}
+
+TEST(LogTest, AnErrorRepeatedEveryPassIsLoggedOnceThenCountedUntilItClears) {
+    TestHome home;
+    RepeatedError error;
+    CaptureStdout([&] {
+        for (int i = 0; i < 200; i++) error.Report("disk %s", "full");
+        error.Clear();
+        error.Clear();  // nothing left to report
+        error.Report("first");
+        error.Report("second");
+        error.Report("second");
+        error.Clear();
+    });
+    std::string errors = ReadWholeFile(res->errors_file);
+    std::string bare;  // the texts without their date and thread
+    for (size_t at = 0, end; (end = errors.find('\n', at)) != std::string::npos; at = end + 1) {
+        size_t text = errors.find("): ", at) + 3;
+        bare += errors.substr(text, end + 1 - text);
+    }
+    EXPECT_EQ(
+        "disk full\n"
+        "disk full (200 times, now cleared)\n"
+        "first\n"
+        "second\n"
+        "second (2 times, now cleared)\n",
+        bare);
 }
 
 TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModesAndNoGlobalsMeansConsoleOnly) {
