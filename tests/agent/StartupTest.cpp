@@ -6,6 +6,7 @@
 
 #include "agent/Lifecycle.h"
 #include "core/Globals.h"
+#include "foundation/Paths.h"
 #include "records/Config.h"
 #include "support/Process.h"
 #include "support/TestHome.h"
@@ -127,12 +128,8 @@ protected:
         // Quotes, blanks, a shell character and a length that no fixed
         // command buffer would hold: the follow-up commands must keep them.
         root_ = MakeTempDir();
-        dir_ = root_ + "/it's a $folder";
-        mkdir(dir_.c_str(), 0755);
-        dir_ += "/" + std::string(150, 'd');
-        mkdir(dir_.c_str(), 0755);
-        dir_ += "/" + std::string(150, 'e');
-        mkdir(dir_.c_str(), 0755);
+        dir_ = root_ + "/it's a $folder/" + std::string(150, 'd') + "/" + std::string(150, 'e');
+        MakeDirectories(dir_.c_str());
         program_ = dir_ + "/zelagent";
         WriteWholeFile(program_, "#!/bin/sh\necho \"restarted $*\" > \"$(dirname \"$0\")/marker\"\n", 0755);
         char cwd[4096];

@@ -1,5 +1,4 @@
 // Log line formats, per-set logs, the progress line and rotation.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -7,6 +6,7 @@
 #include <unistd.h>
 
 #include <regex>
+#include <sstream>
 
 #include "core/Globals.h"
 #include "foundation/Log.h"
@@ -89,31 +89,19 @@ TEST(LogTest, RotationKeepsOneOldCopyAndDropsDebug) {
 
 TEST(LogTest, LinesOfTwoProcessesSharingTheFileNeverInterleave) {
     TestHome home(true);
-    const int kLines = 2000;
     std::string text(200, 'x');
-    fflush(stdout);
-    int console = dup(1);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    pid_t child = fork();
-    const char* who = child == 0 ? "child" : "parent";
-    for (int i = 0; i < kLines; i++) PrintMessage("%s %s", who, text.c_str());
-    if (child == 0) _exit(0);
-    int status = -1;
-    waitpid(child, &status, 0);
-    fflush(stdout);
-    dup2(console, 1);
-    close(console);
-    close(null);
-    ASSERT_EQ(0, status);
-
+    CaptureStdout([&] {
+        pid_t child = fork();
+        for (int i = 0; i < 2000; i++) PrintMessage("%s %s", child == 0 ? "child" : "parent", text.c_str());
+        if (child == 0) _exit(0);
+        waitpid(child, nullptr, 0);
+    });
     std::regex whole(R"(\d\d/\d\d/\d{4} @ \d\d:\d\d:\d\d \([0-9a-f]{6,}\): (child|parent) x{200})");
-    std::string messages = ReadWholeFile(res->messages_file);
-    size_t lines = 0, broken = 0;
-    for (size_t at = 0, end; (end = messages.find('\n', at)) != std::string::npos; at = end + 1, lines++)
-        if (!std::regex_match(messages.substr(at, end - at), whole)) broken++;
-    EXPECT_EQ(2u * kLines, lines);
-    EXPECT_EQ(0u, broken);
+    std::istringstream in(ReadWholeFile(res->messages_file));
+    int lines = 0, broken = 0;
+    for (std::string line; std::getline(in, line); lines++) broken += !std::regex_match(line, whole);
+    EXPECT_EQ(4000, lines);
+    EXPECT_EQ(0, broken);
 }
 
 TEST(LogTest, AnErrorRepeatedEveryPassIsLoggedOnceThenCountedUntilItClears) {
@@ -123,24 +111,13 @@ TEST(LogTest, AnErrorRepeatedEveryPassIsLoggedOnceThenCountedUntilItClears) {
         for (int i = 0; i < 200; i++) error.Report("disk %s", "full");
         error.Clear();
         error.Clear();  // nothing left to report
-        error.Report("first");
-        error.Report("second");
-        error.Report("second");
+        for (const char* text : {"first", "second", "second"}) error.Report("%s", text);
         error.Clear();
     });
-    std::string errors = ReadWholeFile(res->errors_file);
-    std::string bare;  // the texts without their date and thread
-    for (size_t at = 0, end; (end = errors.find('\n', at)) != std::string::npos; at = end + 1) {
-        size_t text = errors.find("): ", at) + 3;
-        bare += errors.substr(text, end + 1 - text);
-    }
-    EXPECT_EQ(
-        "disk full\n"
-        "disk full (200 times, now cleared)\n"
-        "first\n"
-        "second\n"
-        "second (2 times, now cleared)\n",
-        bare);
+    std::istringstream in(ReadWholeFile(res->errors_file));
+    std::string texts;  // without their date and thread
+    for (std::string line; std::getline(in, line);) texts += line.substr(line.find("): ") + 3) + "|";
+    EXPECT_EQ("disk full|disk full (200 times, now cleared)|first|second|second (2 times, now cleared)|", texts);
 }
 
 TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModesAndNoGlobalsMeansConsoleOnly) {
