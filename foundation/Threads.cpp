@@ -56,8 +56,6 @@ bool StartThread(void* (*body)(void*), void* argument) {
     return started;
 }
 
-int LiveThreads() { return live_threads.load(); }
-
 bool WaitForThreads(double seconds) {
     for (int waited = 0; live_threads.load() > 0; waited++) {
         if (waited >= seconds * 100) return false;

@@ -8,11 +8,9 @@
 // No thread of the agent is ever joined: completion is reported through the
 // objects the thread works on.
 bool StartThread(void* (*body)(void*), void* argument);
-// Threads started by StartThread whose body has not returned yet.
-int LiveThreads();
-// Waits until LiveThreads() is 0, at most `seconds`; true when it is. The
-// process teardown uses it: the process-wide objects are freed only once no
-// thread can reach them.
+// Waits at most `seconds` until every thread started by StartThread has
+// returned from its body; true when none is left. The process teardown uses
+// it: the process-wide objects are freed only once no thread can reach them.
 bool WaitForThreads(double seconds);
 
 // A default POSIX mutex; `name` only documents it.
