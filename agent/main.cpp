@@ -8,9 +8,9 @@ int main(int argc, char** argv) {
     InitVariables(argc, argv);
     atexit(KillApplication);
     InstallSignalHandlers();
-    if (argc == 1)
+    if (argc == 1) {
         MainFunction();
-    else
-        Arguments(argc, argv);
-    return 0;
+        return kExitSuccess;
+    }
+    return Arguments(argc, argv);
 }
