@@ -54,10 +54,8 @@ const SchedulerSettings& scheduler_settings() {
     return settings;
 }
 
-void AnnounceWhileAnonymous() {
+void AnnounceWhileAnonymous(int port, int steps) {
     if (get_kill() || !Anonymous()) return;
-    const int steps = scheduler_settings().announce_seconds;
-    const int port = broadcast_settings().port;
     Sock* sock = NewBroadcastSock();
     while (!get_kill() && Anonymous()) {
         try {
@@ -91,7 +89,7 @@ void* ClientScheduler(void*) {
     if (thread_manager) thread_manager->SetState(kStateSchedulerClient);
     // The start-up identification has just run.
     SchedulerClock clock{Clock()};
-    AnnounceWhileAnonymous();
+    AnnounceWhileAnonymous(broadcast_settings().port, scheduler_settings().announce_seconds);
     while (!get_kill()) {
         SchedulerPass(clock);
         Wait(kPassSeconds);

@@ -25,9 +25,10 @@ struct SchedulerClock {
 // runs a pass every 10 ms until the stop flag is set. Returns null.
 void* ClientScheduler(void* unused);
 
-// The announcement phase alone: "client" to the broadcast destination every
-// announce_seconds while the agent is anonymous and no stop is requested.
-void AnnounceWhileAnonymous();
+// The announcement phase: "client" to `port` of the broadcast destination,
+// then `steps` waits of one second, over again while the agent is
+// anonymous and no stop is requested. Returns within a second of either.
+void AnnounceWhileAnonymous(int port, int steps);
 
 // One pass of the main phase: the status export, and the identification
 // when its interval has passed (after a failure the next attempt comes
