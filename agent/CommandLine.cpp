@@ -47,8 +47,8 @@ const CommandLineOption kOptions[] = {
     {"--new_version", nullptr, 1, 1, OptionNewVersion},
     // Network.
     {"--identify", nullptr, 0, kAny, OptionIdentify},
-    {"--get", nullptr, 2, 3, OptionGet},
-    {"--getfast", nullptr, 2, 3, OptionGetFast},
+    {"--get", nullptr, 1, 3, OptionGet},
+    {"--getfast", nullptr, 1, 3, OptionGetFast},
     {"--ack_bug", nullptr, 1, 2, OptionAckBug},
     {"--send", nullptr, 2, 3, OptionSend},
     {"-o", "--open", 1, 3, OptionOpen},

@@ -78,7 +78,7 @@ int OptionIdentify(int, char**) { return IdentifyWithServer(0, 0) == 0 ? kExitSu
 
 int OptionGet(int argc, char** argv) {
     std::string host, path;
-    if (!SplitHostPath(argv[2], host, path)) {
+    if (!SplitHostPath(argv[2], host, path) || argc < 4) {
         PrintMessage("You must specify a file to download");
         return kExitFailure;
     }
@@ -94,7 +94,7 @@ int OptionGet(int argc, char** argv) {
 
 int OptionGetFast(int argc, char** argv) {
     std::string host, path;
-    if (!SplitHostPath(argv[2], host, path)) {
+    if (!SplitHostPath(argv[2], host, path) || argc < 4) {
         PrintMessage("You must specify a file to download");
         return kExitFailure;
     }
