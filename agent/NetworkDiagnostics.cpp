@@ -72,65 +72,72 @@ int Usage() {
     return kExitSuccess;
 }
 
+// A file on another agent: "host:path" in argv[2], the port at argv[port_index].
+struct RemoteFile {
+    std::string host, path;
+    int port = 0;
+    int status = kExitSuccess;  // the exit status when parsing failed
+};
+
+// False, with `status` set, when the path (or the local name, when
+// `local` is needed in argv[3]) is missing or the port is not one.
+bool ParseRemoteFile(int argc, char** argv, int port_index, bool local, RemoteFile& remote) {
+    if (!SplitHostPath(argv[2], remote.host, remote.path) || (local && argc < 4)) {
+        PrintMessage("You must specify a file to download");
+        remote.status = kExitFailure;
+        return false;
+    }
+    remote.port = PortArgument(argc, argv, port_index, config->client_port);
+    if (remote.port > 0) return true;
+    remote.status = Usage();
+    return false;
+}
+
+// Asks the agent for `remote` in fast records ("send_fast", "SEND_OK", the
+// one-line list); null when it cannot connect or refuses.
+std::unique_ptr<Sock> OpenFastTransfer(const RemoteFile& remote) {
+    std::unique_ptr<Sock> sock = OpenAgent(remote.host, remote.port);
+    if (!sock) return nullptr;
+    sock->FormatWrite("send_fast %i", kFastListNumber);
+    sock->Read();
+    if (strcmp(sock->read_buffer, "SEND_OK") != 0) {
+        PrintMessage("Client answered: %s", sock->read_buffer);
+        return nullptr;
+    }
+    sock->Write(remote.path.c_str());
+    return sock;
+}
+
 }  // namespace
 
 int OptionIdentify(int, char**) { return IdentifyWithServer(0, 0) == 0 ? kExitSuccess : kExitFailure; }
 
 int OptionGet(int argc, char** argv) {
-    std::string host, path;
-    if (!SplitHostPath(argv[2], host, path) || argc < 4) {
-        PrintMessage("You must specify a file to download");
-        return kExitFailure;
-    }
-    int port = PortArgument(argc, argv, 4, config->client_port);
-    if (port < 0) return Usage();
-    std::unique_ptr<Sock> sock = OpenAgent(host, port);
+    RemoteFile remote;
+    if (!ParseRemoteFile(argc, argv, 4, true, remote)) return remote.status;
+    std::unique_ptr<Sock> sock = OpenAgent(remote.host, remote.port);
     if (!sock) return kExitFailure;
-    sock->Write(("send " + path).c_str());
-    int rc = GetFile(sock.get(), argv[3], path.c_str(), nullptr, "wb");
+    sock->Write(("send " + remote.path).c_str());
+    int rc = GetFile(sock.get(), argv[3], remote.path.c_str(), nullptr, "wb");
     sock->CloseConnection();
     return rc == 0 ? kExitSuccess : kExitFailure;
 }
 
 int OptionGetFast(int argc, char** argv) {
-    std::string host, path;
-    if (!SplitHostPath(argv[2], host, path) || argc < 4) {
-        PrintMessage("You must specify a file to download");
-        return kExitFailure;
-    }
-    int port = PortArgument(argc, argv, 4, config->client_port);
-    if (port < 0) return Usage();
-    std::unique_ptr<Sock> sock = OpenAgent(host, port);
+    RemoteFile remote;
+    if (!ParseRemoteFile(argc, argv, 4, true, remote)) return remote.status;
+    std::unique_ptr<Sock> sock = OpenFastTransfer(remote);
     if (!sock) return kExitFailure;
-    sock->FormatWrite("send_fast %i", kFastListNumber);
-    sock->Read();
-    if (strcmp(sock->read_buffer, "SEND_OK") != 0) {
-        PrintMessage("Client answered: %s", sock->read_buffer);
-        return kExitFailure;
-    }
-    sock->Write(path.c_str());
-    long long rc = MultiGetFile(sock.get(), argv[3], path.c_str(), nullptr, 1, 0);
+    long long rc = MultiGetFile(sock.get(), argv[3], remote.path.c_str(), nullptr, 1, 0);
     sock->CloseConnection();
     return rc >= 0 ? kExitSuccess : kExitFailure;
 }
 
 int OptionAckBug(int argc, char** argv) {
-    std::string host, path;
-    if (!SplitHostPath(argv[2], host, path)) {
-        PrintMessage("You must specify a file to download");
-        return kExitFailure;
-    }
-    int port = PortArgument(argc, argv, 3, config->client_port);
-    if (port < 0) return Usage();
-    std::unique_ptr<Sock> sock = OpenAgent(host, port);
+    RemoteFile remote;
+    if (!ParseRemoteFile(argc, argv, 3, false, remote)) return remote.status;
+    std::unique_ptr<Sock> sock = OpenFastTransfer(remote);
     if (!sock) return kExitFailure;
-    sock->FormatWrite("send_fast %i", kFastListNumber);
-    sock->Read();
-    if (strcmp(sock->read_buffer, "SEND_OK") != 0) {
-        PrintMessage("Client answered: %s", sock->read_buffer);
-        return kExitFailure;
-    }
-    sock->Write(path.c_str());
     // Reads one record a second: the sender waits on every acknowledgement.
     for (;;) {
         char* data;

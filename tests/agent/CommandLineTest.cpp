@@ -273,3 +273,40 @@ TEST(SelfUpdateTest, FailedCopiesLeaveTheTargetAsItWas) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TransferOptionsTest, GetGetFastSendAndOpenAgainstAnAgentThenFailWithoutOne) {
+    ServerSide server("test-server");
+    AgentDaemon daemon;
+    ASSERT_TRUE(daemon.Started());
+    const std::string program = daemon.path("zelagent"), source = daemon.path("data/source");
+    WriteWholeFile(source, RandomBytes(3000000, 7));
+    const struct {
+        std::vector<std::string> args;
+        std::string result;  // the file that must then equal the source
+    } cases[] = {
+        {{"--get", "127.0.0.1:" + source, daemon.path("got")}, daemon.path("got")},
+        {{"--getfast", "127.0.0.1:" + source, daemon.path("gotfast")}, daemon.path("gotfast")},
+        {{"--send", source, "127.0.0.1:" + daemon.path("sent")}, daemon.path("sent")},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), program);
+        std::string out;
+        EXPECT_EQ(0, RunProgram(args, &out)) << c.args[0] << out;
+        EXPECT_TRUE(ReadWholeFile(source) == ReadWholeFile(c.result)) << c.args[0];
+    }
+    std::string out;
+    EXPECT_EQ(0, RunProgram({program, "-o", "127.0.0.1", "1", "echo hi"}, &out));
+    EXPECT_NE(std::string::npos, out.find("MESSAGE: Read: hi\n")) << out;
+    EXPECT_EQ(0, daemon.Stop());
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), program);
+        EXPECT_EQ(1, RunProgram(args, &out)) << c.args[0];
+    }
+    EXPECT_EQ(1, RunProgram({program, "-o", "127.0.0.1", "1", "echo hi"}, &out));
+}
+
+}  // namespace
