@@ -36,6 +36,14 @@ double Now() {
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
+// Polls `seen()` until it reaches `count`; false after `seconds`.
+template <class Seen>
+bool WaitUntil(size_t count, double seconds, Seen seen) {
+    for (double end = Now() + seconds; Now() < end; usleep(20000))
+        if (seen() >= count) return true;
+    return false;
+}
+
 // A UDP receiver on 127.0.0.1 that records every datagram with its arrival
 // time, in a thread of its own.
 class Announcements {
@@ -62,11 +70,8 @@ public:
         std::lock_guard<std::mutex> lock(m_);
         return got_;
     }
-    // Waits (bounded) until `count` datagrams have arrived.
     bool WaitFor(size_t count, double seconds) {
-        for (double end = Now() + seconds; Now() < end; usleep(20000))
-            if (Got().size() >= count) return true;
-        return false;
+        return WaitUntil(count, seconds, [this] { return Got().size(); });
     }
 
 private:
@@ -153,9 +158,7 @@ public:
         return attempts_;
     }
     bool WaitFor(size_t count, double seconds) {
-        for (double end = Now() + seconds; Now() < end; usleep(20000))
-            if (Attempts().size() >= count) return true;
-        return false;
+        return WaitUntil(count, seconds, [this] { return Attempts().size(); });
     }
 
 private:
