@@ -21,6 +21,7 @@
 #include "foundation/Threads.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
+#include "transport/Broadcast.h"
 #include "transport/SocketError.h"
 
 namespace {
@@ -83,6 +84,10 @@ void InitVariables(int argc, char** argv) {
         config->LoadQuotas();
     }
     WritePidFile(argc, argv);
+    // The environment's discovery and housekeeping settings are fixed now,
+    // before any thread starts.
+    broadcast_settings();
+    scheduler_settings();
 }
 
 void DestroyVariables() {

@@ -9,6 +9,5 @@ int main(int argc, char** argv) {
     atexit(KillApplication);
     InstallSignalHandlers();
     if (argc == 1) return MainFunction();
-    Arguments(argc, argv);
-    return 0;
+    return Arguments(argc, argv);
 }

@@ -140,6 +140,18 @@ void ThreadManager::RemoveThread() {
     }
 }
 
+void ThreadManager::SumJobSizes(int64_t& done, int64_t& total) {
+    done = total = 0;
+    Hold lock(Threads(), "ThreadManager::SumJobSizes");
+    if (!lock.ok) return;
+    for (const ThreadNode* n : nodes_) {
+        for (const ThreadState* s : n->states) {
+            done += s->size;
+            total += s->total_size;
+        }
+    }
+}
+
 void ThreadManager::SetModified(bool value) {
     Hold lock(Modified(), "ThreadManager::SetModified");
     modified_ = value;

@@ -69,6 +69,9 @@ public:
     // \"file\" filedone filetotal seconds", or "0 " when nobody works on it.
     void GetThreadInfo(const char* name, char* out, size_t size = 410);
 
+    // The job sizes summed over every record: bytes done and bytes in total.
+    void SumJobSizes(int64_t& done, int64_t& total);
+
     // The number of nodes (for tests and diagnostics).
     size_t CountThreads();
 

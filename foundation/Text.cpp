@@ -149,6 +149,17 @@ bool MakeEncodeFile(char* name, size_t size) {
 
 }  // namespace
 
+std::string ShellQuote(const char* text) {
+    std::string quoted = "'";
+    for (const char* p = text ? text : ""; *p; p++) {
+        if (*p == '\'')
+            quoted += "'\\''";
+        else
+            quoted += *p;
+    }
+    return quoted + "'";
+}
+
 char* StringEncode(const char* s, const char* from, const char* to) {
     if (!s || !from || !to) return nullptr;
     char name[410];

@@ -56,6 +56,10 @@ char* replacecarriagereturn(const char* s);
 // result is empty.
 char* StringEncode(const char* s, const char* from, const char* to);
 
+// `text` between single quotes for a POSIX shell, each single quote inside
+// written as '\'' : the shell takes it as one word, whatever it holds.
+std::string ShellQuote(const char* text);
+
 // Copies `text` (null: empty) into a fixed-size field, cut to the field and
 // always terminated.
 template <size_t N>

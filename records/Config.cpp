@@ -39,6 +39,14 @@ bool NextWord(const char** cursor, char* out, size_t size) {
 
 }  // namespace
 
+ClientsLock::ClientsLock() {
+    if (mutex) mutex_lock(mutex->mutex_clients, "ClientsLock");
+}
+
+ClientsLock::~ClientsLock() {
+    if (mutex) mutex_unlock(mutex->mutex_clients, "ClientsLock");
+}
+
 Config::Config() {
     CopyText(type, "client");
     CopyText(name, "anonymous");
@@ -93,7 +101,10 @@ void Config::CopyFrom(const Config* o) {
     server_port = o->server_port;
     client_port = o->client_port;
     backup = o->backup;
-    for (Client* c : o->clients) clients.push_back(c ? new Client(c) : nullptr);
+    {
+        ClientsLock lock;
+        for (Client* c : o->clients) clients.push_back(c ? new Client(c) : nullptr);
+    }
     for (Route* r : o->routes) routes.push_back(new Route(r));
     for (Email* e : o->emails) emails.push_back(new Email(e));
     for (Quota* q : o->quotas) quotas.push_back(new Quota(q));
@@ -274,10 +285,13 @@ int Config::WriteConfig() {
         fprintf(f, "client_port=%i\n", client_port);
         fprintf(f, "crypt=%i\n", crypt);
         if (email) fprintf(f, "email=%s\n", email);
-        for (Client* c : clients) {
-            if (!c) continue;
-            fprintf(f, "client=%s %s \"%s\" %s %i %i %i %u %u %u %i\n", c->id, c->ip, c->name, c->os, c->value_1,
-                    c->value_2, c->crypt, c->created, c->modified, c->last_save, c->state);
+        {
+            ClientsLock lock;
+            for (Client* c : clients) {
+                if (!c) continue;
+                fprintf(f, "client=%s %s \"%s\" %s %i %i %i %u %u %u %i\n", c->id, c->ip, c->name, c->os,
+                        c->value_1, c->value_2, c->crypt, c->created, c->modified, c->last_save, c->state);
+            }
         }
         fprintf(f, "silent=%i\n", silent);
         if (url[0]) fprintf(f, "url=%s\n", url);
@@ -397,6 +411,19 @@ long long Config::GetQuotaFreeSpace(const char* qname) {
 }
 
 Client* Config::GetClientAt(int i) { return (i < 0 || i >= (int)clients.size()) ? nullptr : clients[i]; }
+
+int Config::GetClientCount() const {
+    ClientsLock lock;
+    return (int)clients.size();
+}
+
+void Config::ReplaceClients(std::vector<Client*>& sets) {
+    {
+        ClientsLock lock;
+        clients.swap(sets);
+    }
+    FreeAll(sets);
+}
 
 int Config::GetClients(std::vector<Client*>* list, const char*) { return list ? (int)list->size() : 0; }
 

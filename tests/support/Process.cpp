@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <signal.h>
@@ -13,6 +14,14 @@
 #include "support/TestHome.h"
 
 namespace {
+
+// Whatever a test starts (an anonymous daemon announces itself), and
+// whatever the test process itself sends, discovery datagrams go to this
+// machine only. Set before main, so before any test reads the settings.
+const bool kLoopbackDiscovery = [] {
+    setenv("ZELAGENT_BROADCAST_ADDRESS", "127.0.0.1", 1);
+    return true;
+}();
 
 double Now() {
     struct timespec ts;

@@ -1,4 +1,6 @@
 // Starting and stopping child programs from tests, with every wait bounded.
+// Linking this file points every discovery datagram of the test process and
+// of the programs it starts at 127.0.0.1 (ZELAGENT_BROADCAST_ADDRESS).
 #pragma once
 
 #include <sys/types.h>
