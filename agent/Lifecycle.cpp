@@ -10,6 +10,7 @@
 
 #include "agent/CommandLine.h"
 #include "agent/Scheduler.h"
+#include "agent/SelfUpdate.h"
 #include "core/Globals.h"
 #include "core/ThreadManager.h"
 #include "dialogue/Identification.h"
@@ -56,8 +57,17 @@ void RemovePidFile() {
 }
 
 void OnStopSignal(int) { request_stop_from_signal(); }
+void OnHangup(int) { RequestLogReopen(); }
+
+// A restart (2) or an update (3) handed to the service manager.
+bool ServiceRestart(int kill) { return (kill == 2 || kill == 3) && res && res->argc == 1 && UnderServiceManager(); }
 
 }  // namespace
+
+bool UnderServiceManager() {
+    const char* id = getenv("INVOCATION_ID");
+    return id && *id;
+}
 
 void InitVariables(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
@@ -135,7 +145,7 @@ int MainFunction() {
         PrintMessage("MainFunction: Socket Error not caught...pas bien: %s", e.message);
     }
     if (thread_manager) thread_manager->ResetState(0x1);
-    return 0;
+    return ServiceRestart(get_kill()) ? kExitServiceRestart : 0;
 }
 
 void InitDisplay() {
@@ -176,7 +186,12 @@ std::string FollowUpCommand(int kill) {
 void KillApplication() {
     if (!res) return;
     if (res->argc == 1) PrintEvent("SYSTEM", "Arret du logiciel");
-    std::string command = FollowUpCommand(get_kill());
+    int kill = get_kill();
+    std::string command;
+    if (!ServiceRestart(kill))
+        command = FollowUpCommand(kill);
+    else if (kill == 3)
+        CopyUpdate(res->program_path, res->update_program);
     // A connection or a command worker may still be running: the globals are
     // freed only once every thread has left, and otherwise left to the
     // process's end (a connection idle in a read ends with the process).
@@ -184,7 +199,7 @@ void KillApplication() {
     if (!command.empty()) Execute(command.c_str(), nullptr, 1);
 }
 
-void InstallSignalHandlers() {
+void InstallSignalHandlers(bool hangup_reopens_logs) {
     struct sigaction action;
     memset(&action, 0, sizeof(action));
     action.sa_handler = OnStopSignal;
@@ -192,4 +207,9 @@ void InstallSignalHandlers() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    if (!hangup_reopens_logs) return;
+    // A log rotation may come at any time: calls it interrupts restart.
+    action.sa_handler = OnHangup;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &action, nullptr);
 }

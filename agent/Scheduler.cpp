@@ -47,6 +47,12 @@ Sock* NewBroadcastSock() {
     return sock;
 }
 
+// After SIGHUP the writers reopen their files by name; the fresh messages
+// file starts with this line, so whoever rotated the logs sees it worked.
+void NoteLogReopen() {
+    if (TakeLogReopenNotice()) PrintMessage("Log files reopened");
+}
+
 }  // namespace
 
 const SchedulerSettings& scheduler_settings() {
@@ -67,7 +73,10 @@ void AnnounceWhileAnonymous(int port, int steps) {
         }
         // A name given meanwhile ends the phase at the next step rather
         // than after the whole interval.
-        for (int i = 0; i < steps && !get_kill() && Anonymous(); i++) Wait(1);
+        for (int i = 0; i < steps && !get_kill() && Anonymous(); i++) {
+            NoteLogReopen();
+            Wait(1);
+        }
     }
     delete sock;
 }
@@ -91,6 +100,7 @@ void* ClientScheduler(void*) {
     SchedulerClock clock{Clock()};
     AnnounceWhileAnonymous(broadcast_settings().port, scheduler_settings().announce_seconds);
     while (!get_kill()) {
+        NoteLogReopen();
         SchedulerPass(clock);
         Wait(kPassSeconds);
     }

@@ -37,15 +37,18 @@ bool ReplaceProgramFile(const char* target, const char* source) {
     return ok && fchmod(fileno(f), mode) == 0 && out.Commit();
 }
 
-bool RunSelfUpdate(const char* target, const char* source, int attempts) {
+bool CopyUpdate(const char* target, const char* source, int attempts) {
     for (int attempt = 0; attempt < attempts; attempt++) {
-        if (ReplaceProgramFile(target, source)) {
-            Execute(ShellQuote(target).c_str(), "&", 1);
-            PrintScreen("Executed original...\n");
-            return true;
-        }
+        if (ReplaceProgramFile(target, source)) return true;
         PrintError("Copy update FAILED...");
         Wait(0.1);
     }
     return false;
+}
+
+bool RunSelfUpdate(const char* target, const char* source, int attempts) {
+    if (!CopyUpdate(target, source, attempts)) return false;
+    Execute(ShellQuote(target).c_str(), "&", 1);
+    PrintScreen("Executed original...\n");
+    return true;
 }

@@ -10,8 +10,10 @@
 // the target is then as it was.
 bool ReplaceProgramFile(const char* target, const char* source);
 
-// The whole step: up to `attempts` copies 0.1 s apart, "Copy update
-// FAILED..." after each failure; on success starts `target` in the
+// The copy step: up to `attempts` copies 0.1 s apart, "Copy update
+// FAILED..." after each failure. True once a copy succeeded.
+bool CopyUpdate(const char* target, const char* source, int attempts = 300);
+// The whole step: the copy, then on success starts `target` in the
 // background (its path quoted for the shell) and writes "Executed
 // original...". True when the program was started.
 bool RunSelfUpdate(const char* target, const char* source, int attempts = 300);

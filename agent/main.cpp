@@ -1,5 +1,6 @@
 // zelagent: the daemon with no arguments, a one-shot command line otherwise.
 #include <stdlib.h>
+#include <string.h>
 
 #include "agent/CommandLine.h"
 #include "agent/Lifecycle.h"
@@ -7,7 +8,8 @@
 int main(int argc, char** argv) {
     InitVariables(argc, argv);
     atexit(KillApplication);
-    InstallSignalHandlers();
+    bool listener = argc > 1 && (strcmp(argv[1], "-l") == 0 || strcmp(argv[1], "--listen") == 0);
+    InstallSignalHandlers(argc == 1 || listener);
     if (argc == 1) return MainFunction();
     return Arguments(argc, argv);
 }

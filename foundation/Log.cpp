@@ -1,6 +1,7 @@
 #include "foundation/Log.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <string.h>
 #include <unistd.h>
@@ -17,6 +18,23 @@ FILE* file_event = nullptr;
 FILE* file_debug = nullptr;
 
 namespace {
+
+// Bumped by RequestLogReopen; each stream remembers the value it was opened
+// under (read and written under its writer's mutex).
+volatile sig_atomic_t reopen_requests = 0;
+sig_atomic_t message_opened_at = 0;
+sig_atomic_t error_opened_at = 0;
+sig_atomic_t event_opened_at = 0;
+sig_atomic_t reopen_noticed = 0;
+
+// Closes `stream` when a reopening was asked since it was opened; the
+// writer then opens its file again by name.
+void ReopenIfAsked(FILE*& stream, sig_atomic_t& opened_at) {
+    sig_atomic_t requests = reopen_requests;
+    if (opened_at == requests) return;
+    opened_at = requests;
+    if (stream) CloseFILE(stream);
+}
 
 // Holds one of the named print mutexes for a scope; a no-op before the
 // start-up has handed them over (tests and early start-up).
@@ -72,8 +90,10 @@ void WriteConsole(const char* prefix, const std::string& text) {
 
 // The shared shape of PrintMessage and PrintError: console copy, then one
 // prefixed line in the writer's file. A caller's errno survives the call.
-void WriteLine(FILE*& stream, const char* path, const char* prefix, const char* fmt, va_list args) {
+void WriteLine(FILE*& stream, sig_atomic_t& opened_at, const char* path, const char* prefix, const char* fmt,
+               va_list args) {
     int saved = errno;
+    ReopenIfAsked(stream, opened_at);
     std::string text = FormatText(fmt, args);
     WriteConsole(prefix, text);
     struct tm* now = LocalTime(0);
@@ -106,7 +126,7 @@ void PrintMessage(const char* fmt, ...) {
     const ProcessFolders* folders = process_folders();
     va_list args;
     va_start(args, fmt);
-    WriteLine(file_message, folders ? folders->messages_file : nullptr, "MESSAGE: ", fmt, args);
+    WriteLine(file_message, message_opened_at, folders ? folders->messages_file : nullptr, "MESSAGE: ", fmt, args);
     va_end(args);
 }
 
@@ -115,7 +135,7 @@ void PrintError(const char* fmt, ...) {
     const ProcessFolders* folders = process_folders();
     va_list args;
     va_start(args, fmt);
-    WriteLine(file_error, folders ? folders->errors_file : nullptr, "ERROR: ", fmt, args);
+    WriteLine(file_error, error_opened_at, folders ? folders->errors_file : nullptr, "ERROR: ", fmt, args);
     va_end(args);
 }
 
@@ -129,6 +149,7 @@ void PrintEvent(const char* category, const char* fmt, ...) {
     va_end(args);
     WriteConsole("EVENT: ", text);
     struct tm* now = LocalTime(0);
+    ReopenIfAsked(file_event, event_opened_at);
     if (now && folders) {
         if (!file_event) file_event = GetFILE(folders->events_file, "a", false);
         if (file_event) {
@@ -225,6 +246,15 @@ int ClearLogFiles() {
     PrintLock lock(&ProcessLocks::print_message);
     if (!file_message) file_message = GetFILE(folders->messages_file, "a", false);
     return file_message ? 0 : -1;
+}
+
+void RequestLogReopen() { reopen_requests = reopen_requests + 1; }
+
+bool TakeLogReopenNotice() {
+    sig_atomic_t requests = reopen_requests;
+    if (reopen_noticed == requests) return false;
+    reopen_noticed = requests;
+    return true;
 }
 
 void RepeatedError::Report(const char* fmt, ...) {

@@ -42,6 +42,15 @@ void UpdateLogFiles();
 // new one cannot be opened).
 int ClearLogFiles();
 
+// Asks every writer to close its log file and open it again by name before
+// its next line, so that after a log rotation moved "messages" away the
+// daemon writes a fresh "messages" instead of the renamed file.
+// Async-signal-safe: the SIGHUP handler calls it.
+void RequestLogReopen();
+// True once for each request since the last call (one caller: the daemon's
+// housekeeping loop, which notes the reopening in the fresh file).
+bool TakeLogReopenNotice();
+
 // An error that may come back on every pass of a loop (a full disk under the
 // status export would write hundreds of lines a second): the first one is
 // logged, its repeats are only counted, and Clear, called when the pass

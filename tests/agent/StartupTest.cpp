@@ -7,6 +7,7 @@
 #include "agent/Lifecycle.h"
 #include "core/Globals.h"
 #include "foundation/Paths.h"
+#include "foundation/Threads.h"
 #include "records/Config.h"
 #include "support/Process.h"
 #include "support/TestHome.h"
@@ -175,7 +176,7 @@ TEST_F(GlobalsTest, CommandLinePathsGoToCliLogsExceptStats) {
     EXPECT_EQ(dir_ + "/conf/threads", res->threads_file);
 }
 
-TEST_F(GlobalsTest, StopFlagTwoRestartsTheProgramAndThreeStartsTheUpdateWithBothPaths) {
+TEST_F(GlobalsTest, StopFlagTwoRestartsAndThreeStartsTheUpdateExceptUnderTheServiceManager) {
     WriteWholeFile(dir_ + "/qln_update.exe", "#!/bin/sh\necho \"update $*\" > \"$(dirname \"$0\")/marker\"\n", 0755);
     const struct {
         int kill;
@@ -189,6 +190,19 @@ TEST_F(GlobalsTest, StopFlagTwoRestartsTheProgramAndThreeStartsTheUpdateWithBoth
         EXPECT_EQ(nullptr, res);
         EXPECT_TRUE(WaitForText(dir_ + "/marker", c.marker, 10)) << c.kill;
     }
+    // A daemon under the service manager starts nothing; for an update it
+    // first copies the update over its program.
+    unlink((dir_ + "/marker").c_str());
+    setenv("INVOCATION_ID", "0123456789abcdef", 1);
+    for (int kill : {2, 3}) {
+        Init({});
+        set_kill(kill);
+        KillApplication();
+    }
+    unsetenv("INVOCATION_ID");
+    EXPECT_EQ(ReadWholeFile(dir_ + "/qln_update.exe"), ReadWholeFile(program_));
+    Wait(0.5);
+    EXPECT_FALSE(PathExists(dir_ + "/marker"));
 }
 
 TEST(RunFlagsTest, ThinkingCountsNestedSectionsAndKillReadsAsStopWithoutGlobals) {

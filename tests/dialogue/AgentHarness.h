@@ -36,6 +36,7 @@ public:
     const std::string& dir() const { return dir_; }
     std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
     std::string Messages() const;
 
 private:

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "agent/Lifecycle.h"
 #include "core/Globals.h"
 #include "dialogue/AgentHarness.h"
 #include "dialogue/CommandRunner.h"
@@ -106,6 +107,37 @@ TEST(Serving, RestartLetsEveryConnectionGoAndBindsThePortWhileAChildOfTheOldDaem
     EXPECT_TRUE(again && ProcessGone(restarted)) << ReadWholeFile(daemon.path("console"));
     if (!ProcessGone(restarted)) kill(restarted, SIGKILL);
     if (child > 0) kill(child, SIGKILL);
+}
+
+TEST(Serving, UnderTheServiceManagerRestartExitsWithItsStatusAndStartsNoCopy) {
+    ServerSide server;
+    setenv("INVOCATION_ID", "0123456789abcdef", 1);
+    AgentDaemon daemon;
+    unsetenv("INVOCATION_ID");
+    ASSERT_TRUE(daemon.Started());
+    std::unique_ptr<Sock> admin(daemon.Connect());
+    ASSERT_NE(nullptr, admin);
+    admin->Write("restart");
+    EXPECT_EQ(kExitServiceRestart, daemon.WaitExit(20));
+    // Nothing took the port over: the service manager starts the next one.
+    Wait(1);
+    Sock probe(AF_INET, SOCK_STREAM, 0);
+    EXPECT_FALSE(probe.ConnectLite("127.0.0.1", daemon.port()));
+}
+
+TEST(Serving, HangupReopensTheLogsSoARotatedMessagesFileIsNotWrittenAnyMore) {
+    ServerSide server;
+    AgentDaemon daemon;
+    ASSERT_TRUE(daemon.Started());
+    ASSERT_EQ(0, rename(daemon.path("conf/logs/messages").c_str(), daemon.path("conf/logs/messages.1").c_str()));
+    kill(daemon.pid(), SIGHUP);
+    EXPECT_TRUE(WaitForText(daemon.path("conf/logs/messages"), "Log files reopened", 10));
+    std::unique_ptr<Sock> sock(daemon.Connect());
+    ASSERT_NE(nullptr, sock);
+    sock->CloseConnection();
+    EXPECT_TRUE(WaitForText(daemon.path("conf/logs/messages"), "au revoir", 10));
+    EXPECT_EQ(std::string::npos, ReadWholeFile(daemon.path("conf/logs/messages.1")).find("au revoir"));
+    EXPECT_TRUE(daemon.Running());
 }
 
 // A connected pair of Socks inside this process, without a handshake.

@@ -23,6 +23,14 @@ const bool kLoopbackDiscovery = [] {
     return true;
 }();
 
+// A suite run by a service manager must not hand its INVOCATION_ID to the
+// agents it starts: they would leave a restart to a manager that is not
+// theirs. The test that wants it sets it.
+const bool kNoServiceManager = [] {
+    unsetenv("INVOCATION_ID");
+    return true;
+}();
+
 double Now() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
