@@ -1,0 +1,71 @@
+#include "foundation/Spawn.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string.h>
+#include <sys/wait.h>
+
+#include <thread>
+
+#include "foundation/Log.h"
+
+extern char** environ;
+
+namespace {
+
+// Logs the call as the shell-based runner does, then starts the child.
+pid_t Spawn(const std::vector<std::string>& argv) {
+    if (argv.empty() || argv[0].empty()) return -1;
+    std::string arguments;
+    for (size_t i = 1; i < argv.size(); i++) arguments += (i > 1 ? " " : "") + argv[i];
+    PrintMessage("Execute(%s, %s)", argv[0].c_str(), arguments.c_str());
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    fflush(stdout);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+    if (rc != 0) {
+        PrintError("Execute(%s): %s", argv[0].c_str(), strerror(rc));
+        return -1;
+    }
+    return pid;
+}
+
+int Reap(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+}  // namespace
+
+std::vector<std::string> ProgramWords(const std::string& entry) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < entry.size()) {
+        while (i < entry.size() && entry[i] == ' ') i++;
+        size_t end = entry.find(' ', i);
+        if (end == std::string::npos) end = entry.size();
+        if (end > i) words.push_back(entry.substr(i, end - i));
+        i = end;
+    }
+    return words;
+}
+
+int RunArgv(const std::vector<std::string>& argv) {
+    pid_t pid = Spawn(argv);
+    return pid < 0 ? -1 : Reap(pid);
+}
+
+bool StartArgv(const std::vector<std::string>& argv) {
+    pid_t pid = Spawn(argv);
+    if (pid < 0) return false;
+    std::thread([pid] { Reap(pid); }).detach();
+    return true;
+}
