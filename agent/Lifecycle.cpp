@@ -10,6 +10,7 @@
 #include "agent/Scheduler.h"
 #include "core/Globals.h"
 #include "core/ThreadManager.h"
+#include "dialogue/Connections.h"
 #include "dialogue/Identification.h"
 #include "dialogue/Listener.h"
 #include "dialogue/RemoteSetup.h"
@@ -19,6 +20,7 @@
 #include "foundation/Threads.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
+#include "records/PendingConfig.h"
 #include "transport/SocketError.h"
 
 namespace {
@@ -56,6 +58,8 @@ void InitVariables(int argc, char** argv) {
     SetProcessFolders(&res->folders);
     // Adding a backup set asks the set's machine over the network.
     SetOperatingSystemProbe(AskOperatingSystem);
+    // The configuration test asks whether the server answers.
+    SetServerProbe(VerifyClientExists);
     thread_manager = new ThreadManager();
     config = new Config();
     int read = config->ReadConfig(nullptr);
