@@ -27,6 +27,7 @@
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "foundation/Spawn.h"
+#include "foundation/Text.h"
 #include "foundation/Threads.h"
 #include "transport/Sock.h"
 
@@ -119,7 +120,7 @@ void RemoveUpdateArchives(const std::string& folder) {
 // peer's name as its one argument.
 void LaunchStorageScript(const char* peer) {
     PrintLog(peer, "SYSTEM", "launching calcul storage...");
-    std::vector<std::string> argv = ProgramWords(external_programs().storage_script);
+    std::vector<std::string> argv = SplitWords(external_programs().storage_script);
     if (argv.empty()) return;
     if (argv[0].find('/') == std::string::npos) argv[0] = res->scripts_dir + argv[0];
     argv.push_back(peer);
@@ -198,7 +199,7 @@ bool ApplyDifference(const std::string& archive, const std::string& diff, const 
     if (link(archive.c_str(), packed) != 0 && !Copy(archive.c_str(), packed)) return false;
     bool replaced = false;
     if (DeZip(packed, true)) {
-        std::vector<std::string> argv = ProgramWords(external_programs().patch);
+        std::vector<std::string> argv = SplitWords(external_programs().patch);
         argv.insert(argv.end(), {packed, diff, "-o", result});
         if (RunArgv(argv) == 0 && VerifyFileExists(result.c_str())) {
             replaced = WriteArchive(archive, [&](const std::string& temp) {

@@ -52,8 +52,9 @@ private:
     size_t pos_ = 0;
 };
 
-// Name, five schedule words and the numbers that follow them, as "add" and
-// "modify" send them.
+// What "add" and "modify" send after the address or identifier: a quoted
+// name, five schedule words, then setting_1, crypt, (for "add" the
+// password,) setting_2, setting_3 (default 3) and setting_4 (default 0).
 struct SetDescription {
     std::string name;
     char schedule[101];
@@ -66,12 +67,20 @@ int Number(Cursor& c, int fallback) {
     return word.empty() ? fallback : atoi(word.c_str());
 }
 
-void ReadSchedule(Cursor& c, SetDescription& d) {
+SetDescription ReadDescription(Cursor& c, bool with_password) {
+    SetDescription d;
     d.name = c.Next("\"");
     std::string w[5];
     for (std::string& word : w) word = c.Next(" ");
     snprintf(d.schedule, sizeof(d.schedule), "%s %s %s %s %s", w[0].c_str(), w[1].c_str(), w[2].c_str(),
              w[3].c_str(), w[4].c_str());
+    d.setting_1 = Number(c, 0);
+    d.crypt = Number(c, 0);
+    if (with_password) d.password = c.Next(" ");
+    d.setting_2 = Number(c, 0);
+    d.setting_3 = Number(c, 3);
+    d.setting_4 = Number(c, 0);
+    return d;
 }
 
 // The set's activity as GetThreadInfo words it, "0" when nobody works on it.
@@ -135,14 +144,7 @@ void Stats(ConfigRequest& r) { r.Reply(kUnknownClient); }
 void Add(ConfigRequest& r) {
     Cursor c(r.values);
     std::string address = c.Next(" ");
-    SetDescription d;
-    ReadSchedule(c, d);
-    d.setting_1 = Number(c, 0);
-    d.crypt = Number(c, 0);
-    d.password = c.Next(" ");
-    d.setting_2 = Number(c, 0);
-    d.setting_3 = Number(c, 3);
-    d.setting_4 = Number(c, 0);
+    SetDescription d = ReadDescription(c, true);
     if (!IsValidAesKey(d.password.c_str(), 1)) return r.Reply("BAD_PASSWORD");
     if (AddClient(address.c_str(), d.name.c_str(), d.schedule, d.setting_1, d.crypt, d.password.c_str(), d.setting_2,
                   d.setting_3, d.setting_4) != 0)
@@ -236,13 +238,7 @@ void Evaluate(ConfigRequest& r) {
 void Modify(ConfigRequest& r) {
     Cursor c(r.values);
     std::string id = c.Next(" ");
-    SetDescription d;
-    ReadSchedule(c, d);
-    d.setting_1 = Number(c, 0);
-    d.crypt = Number(c, 0);
-    d.setting_2 = Number(c, 0);
-    d.setting_3 = Number(c, 3);
-    d.setting_4 = Number(c, 0);
+    SetDescription d = ReadDescription(c, false);
     static const ResultReply kReplies[] = {{0, "CONFIG_OK"},           {-1, kUnknownClient},
                                            {-2, "ERROR_CLIENT_DOWN"},  {-3, "ERROR_BUNKER_DOWN"},
                                            {-4, "ERROR_PROTOCOL_MISMATCH"}, {-5, kUnknownClient}};

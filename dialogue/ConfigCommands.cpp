@@ -21,18 +21,7 @@
 
 Sock* ConfigRequest::sock() const { return session.sock; }
 
-std::vector<std::string> ConfigRequest::Words() const {
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < values.size()) {
-        while (i < values.size() && values[i] == ' ') i++;
-        size_t end = values.find(' ', i);
-        if (end == std::string::npos) end = values.size();
-        if (end > i) words.push_back(values.substr(i, end - i));
-        i = end;
-    }
-    return words;
-}
+std::vector<std::string> ConfigRequest::Words() const { return SplitWords(values); }
 
 void ConfigRequest::Reply(const std::string& text) const { sock()->Write(text.data(), (unsigned)text.size()); }
 
@@ -143,7 +132,7 @@ void NtpServerSet(ConfigRequest& r) {
     CopyText(config->ntpserver, value.c_str());
     Write();
     // A failing synchronisation is not reported to the server.
-    RunArgv(ProgramWords(external_programs().ntp));
+    RunArgv(SplitWords(external_programs().ntp));
     r.Reply(kOk);
 }
 
@@ -169,7 +158,7 @@ void SystimeGet(ConfigRequest& r) {
 void SystimeSet(ConfigRequest& r) {
     if (r.values.empty()) return r.Reply(kError);
     // The time text is one argument of the date program, never shell text.
-    std::vector<std::string> argv = ProgramWords(external_programs().date_set);
+    std::vector<std::string> argv = SplitWords(external_programs().date_set);
     argv.push_back(r.values);
     RunArgv(argv);
     r.Reply(kOk);

@@ -45,19 +45,6 @@ int Reap(pid_t pid) {
 
 }  // namespace
 
-std::vector<std::string> ProgramWords(const std::string& entry) {
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < entry.size()) {
-        while (i < entry.size() && entry[i] == ' ') i++;
-        size_t end = entry.find(' ', i);
-        if (end == std::string::npos) end = entry.size();
-        if (end > i) words.push_back(entry.substr(i, end - i));
-        i = end;
-    }
-    return words;
-}
-
 int RunArgv(const std::vector<std::string>& argv) {
     pid_t pid = Spawn(argv);
     return pid < 0 ? -1 : Reap(pid);

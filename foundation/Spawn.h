@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-// The words of a program-table entry, split at blanks: "/bin/date -s"
-// gives "/bin/date" and "-s".
-std::vector<std::string> ProgramWords(const std::string& entry);
+// A program-table entry becomes the start of an argument vector through
+// SplitWords (foundation/Text.h): "/bin/date -s" gives "/bin/date", "-s".
 
 // Runs argv[0] (looked up in PATH when it holds no '/') with `argv` and
 // waits for it. Logs "Execute(program, arguments)". The exit status (0-255),

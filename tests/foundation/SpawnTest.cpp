@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/Spawn.h"
+#include "foundation/Text.h"
 #include "support/Process.h"
 #include "support/TestHome.h"
 
@@ -16,7 +17,7 @@ TEST(Spawn, WireTextStaysOneArgumentAndNeverReachesAShell) {
     EXPECT_EQ(3, RunArgv({"sh", "-c", "exit 3"}));  // looked up in PATH
     EXPECT_EQ(-1, RunArgv({home.path("missing")}));
     EXPECT_EQ(-1, RunArgv({}));
-    EXPECT_EQ((std::vector<std::string>{"/bin/date", "-s"}), ProgramWords(" /bin/date  -s "));
+    EXPECT_EQ((std::vector<std::string>{"/bin/date", "-s"}), SplitWords(" /bin/date  -s "));
     ASSERT_TRUE(StartArgv({"/bin/sh", "-c", "touch " + marker}));
     EXPECT_TRUE(WaitForFile(marker, 10));
 }
