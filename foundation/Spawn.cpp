@@ -23,9 +23,21 @@ pid_t Spawn(const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    // The agent ignores SIGPIPE, and an ignored signal survives the exec:
+    // the program starts with it at its default and nothing blocked.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults, empty;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigemptyset(&empty);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setsigmask(&attr, &empty);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     fflush(stdout);
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ);
+    int rc = posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ);
+    posix_spawnattr_destroy(&attr);
     if (rc != 0) {
         PrintError("Execute(%s): %s", argv[0].c_str(), strerror(rc));
         return -1;

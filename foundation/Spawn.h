@@ -2,8 +2,9 @@
 // arguments, so a text that came from the wire stays one argument whatever
 // it holds (blanks, quotes, ';', '$(...)').
 //
-// Threads: any thread. The child inherits the process's descriptors except
-// those opened close-on-exec.
+// Threads: any thread. The child starts with SIGPIPE at its default and no
+// signal blocked; it inherits the process's descriptors except those opened
+// close-on-exec.
 #pragma once
 
 #include <string>

@@ -1,5 +1,6 @@
 // External programs started with argument vectors.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "foundation/Spawn.h"
 #include "foundation/Text.h"
@@ -18,6 +19,10 @@ TEST(Spawn, WireTextStaysOneArgumentAndNeverReachesAShell) {
     EXPECT_EQ(-1, RunArgv({home.path("missing")}));
     EXPECT_EQ(-1, RunArgv({}));
     EXPECT_EQ((std::vector<std::string>{"/bin/date", "-s"}), SplitWords(" /bin/date  -s "));
+    // The agent ignores SIGPIPE; its programs must not inherit that.
+    void (*old)(int) = signal(SIGPIPE, SIG_IGN);
+    EXPECT_EQ(128 + SIGPIPE, RunArgv({"/bin/sh", "-c", "kill -PIPE $$"}));
+    signal(SIGPIPE, old);
     ASSERT_TRUE(StartArgv({"/bin/sh", "-c", "touch " + marker}));
     EXPECT_TRUE(WaitForFile(marker, 10));
 }
