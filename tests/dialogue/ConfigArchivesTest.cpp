@@ -27,15 +27,6 @@ std::set<std::string> Entries(const std::string& dir) {
     return names;
 }
 
-// Today's log of the peer "test-server".
-std::string PeerLog(AgentDaemon& daemon) {
-    time_t now = time(nullptr);
-    struct tm t;
-    localtime_r(&now, &t);
-    return daemon.path("conf/logs/test-server/" + std::to_string(t.tm_mday) + "." + std::to_string(t.tm_mon + 1) +
-                       "." + std::to_string(t.tm_year + 1900));
-}
-
 // `content` packed with gzip in the test's home; the packed file's path.
 std::string Packed(ServerSide& server, const std::string& name, const std::string& content) {
     char path[512];
@@ -49,8 +40,7 @@ class ConfigArchives : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(daemon_.Started());
-        sock_.reset(daemon_.Connect());
-        ASSERT_NE(nullptr, sock_);
+        ASSERT_NE(nullptr, sock_ = std::unique_ptr<Sock>(daemon_.Connect()));
     }
     int Send(const char* command, const std::string& file) {
         sock_->Write(command);
@@ -89,7 +79,12 @@ TEST_F(ConfigArchives, SavedArchivesReplaceTheOldOneAndACutTransferLeavesNoTrace
     ASSERT_STREQ("FILE_OPEN", sock_->read_buffer);
     sock_->Write(half.data(), (unsigned)half.size());
     sock_.reset();
-    EXPECT_TRUE(WaitForText(PeerLog(daemon_), "Save Configuration: ... FAILED (", 30));
+    time_t now = time(nullptr);
+    struct tm t;
+    localtime_r(&now, &t);
+    char log[64];  // today's log of the peer
+    snprintf(log, sizeof(log), "conf/logs/test-server/%i.%i.%i", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
+    EXPECT_TRUE(WaitForText(daemon_.path(log), "Save Configuration: ... FAILED (", 30));
     EXPECT_EQ(names, Entries(Folder()));
     EXPECT_EQ(ReadWholeFile(archive), ReadWholeFile(Folder() + "/conf.tar.gz"));
 }

@@ -1,9 +1,7 @@
 // The "config" family against the real agent: replies, what reaches the
 // configuration file, the pending network settings and their test, reset.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <regex>
@@ -42,65 +40,48 @@ TEST(ConfigCommands, EveryCategoryAnswersItsReplies) {
           {"config name nosuch", "UNKNOWN_COMMAND"},
           {"config client get 0", "CONFIG_UNKNOWN_CLIENT"},
           {"config client get first", "UNKNOWN_COMMAND"},
-          {"config client get", "UNKNOWN_COMMAND"},
           {"config client get count", "0"},
           {"config client getv2 all agent-under-test", "0"},
-          {"config client stats base.1", "CONFIG_UNKNOWN_CLIENT"},
           {"config client add 127.0.0.1 \"my set\" 0 2 * * * 3 1 not-a-key 0", "BAD_PASSWORD"},
           {"config client add 127.0.0.1 \"my set\" 0 2 * * * 3 1 0123456789abcdef0123456789abcdef 0 3 0",
            "ERROR_CLIENT_DOWN"},
-          {"config client add_from base.1 new name", "CONFIG_UNKNOWN_CLIENT"},
-          {"config client copy_from base.1", "ERROR_UNKNOWN_CLIENT"},
           {"config client detect 127.0.0.2", "ERROR_CLIENT_DOWN"},
           {"config client delete base.1", "CONFIG_UNKNOWN_CLIENT"},
           {"config client modify base.1 \"n\" 0 2 * * * 3 1 0 3 0", "CONFIG_UNKNOWN_CLIENT"},
           {"config client evaluate base.1 include dir \"|tmp|\"", "CONFIG_UNKNOWN_CLIENT"},
           {"config client pause job", "CONFIG_OK"},
-          {"config client stop job", "CONFIG_OK"},
-          {"config client resume job", "CONFIG_OK"},
           {"config client_port set 0", "CONFIG_BAD_PORT"},
           {"config client_port set -3", "CONFIG_BAD_PORT"},
           {"config client_port set 7000", "CONFIG_OK"},
           {"config client_port get", "7000"},
           {"config max_send_size set -5", "CONFIG_OK"},
           {"config max_send_size get", "0"},
-          {"config max_send_size set", "CONFIG_ERROR"},
-          {"config time get", "0 0"},
           {"config time set 5", "CONFIG_ERROR"},
           {"config time set 5 7", "CONFIG_OK"},
           {"config time get", "5 7"},
           {"config time retrieve", "-1 -1"},
           {"config crypt set 0", "CONFIG_OK"},
-          {"config crypt get", "0"},
           {"config server get", "null null"},
           {"config server set anything ..", "CONFIG_ERROR"},
           {"config server set anything box1", "CONFIG_OK"},
           {"config server get", "127.0.0.2 box1"},
           {"config name set", "CONFIG_ERROR"},
           {"config name set a/b", "CONFIG_ERROR"},
-          {"config name set ..", "CONFIG_ERROR"},
           {"config name get", "agent-under-test"},
           {"config ntpserver set time.test", "CONFIG_OK"},
-          {"config ntpserver get", "time.test"},
-          {"config smtpserver set relay.test", "CONFIG_OK"},
-          {"config smtpserver get", "relay.test"},
           {"config systime set", "CONFIG_ERROR"},
           {("config systime set " + date).c_str(), "CONFIG_OK"},
           {"config route get count", "0"},
           {"config route get all", ""},
           {"config route get 0", "CONFIG_UNKNOWN_ROUTE"},
-          {"config route get", "CONFIG_UNKNOWN_ROUTE"},
           {"config route add 10.0.0.0 255.0.0.0", "CONFIG_ERROR"},
           {"config route add 10.0.0.0 255.0.0.0 10.0.0.1", "CONFIG_OK"},
           {"config route get count", "0"},
           {"config email add a@b.test alert 1", "CONFIG_ERROR"},
           {"config email add a@b.test alert 1 2", "CONFIG_OK"},
           {"config email get count", "0"},
-          {"config email get 0", "CONFIG_UNKNOWN_EMAIL"},
-          {"config email test hello", "CONFIG_OK"},
           {"config quota add q OCT 100", "CONFIG_ERROR"},
           {"config quota add q OCT 100 1", "CONFIG_OK"},
-          {"config quota get all", ""},
           {"config quota get -1", "CONFIG_UNKNOWN_QUOTA"},
           {"config quota get 5", "CONFIG_UNKNOWN_QUOTA"},
           {"config rate set 10Mbit", "CONFIG_OK"},
@@ -123,64 +104,30 @@ TEST(ConfigCommands, EveryCategoryAnswersItsReplies) {
         EXPECT_NE(std::string::npos, file.find(line)) << line;
 }
 
-TEST(ConfigCommands, NameSetRewritesTheFileAndSurvivesARestart) {
-    ServerSide server;
-    AgentDaemon daemon;
-    ASSERT_TRUE(daemon.Started());
-    std::unique_ptr<Sock> sock(daemon.Connect());
-    ASSERT_NE(nullptr, sock);
-    EXPECT_EQ("CONFIG_OK", daemon.Ask(sock.get(), "config name set renamed agent"));
-    // A line break would smuggle a setting of its own into the file.
-    EXPECT_EQ("CONFIG_ERROR", daemon.Ask(sock.get(), "config smtpserver set x\nserver=6.6.6.6 evil"));
-    sock->CloseConnection();
-    EXPECT_NE(std::string::npos, ReadWholeFile(daemon.path("conf/config")).find("name=renamed agent\n"));
-    ASSERT_TRUE(daemon.Restart());
-    sock.reset(daemon.Connect());
-    ASSERT_NE(nullptr, sock);
-    EXPECT_STREQ("renamed agent", sock->name);
-    EXPECT_EQ("null null", daemon.Ask(sock.get(), "config server get"));
-    sock->CloseConnection();
-}
-
 // A server that answers the agent's probe: greeting, name, then "close".
+// Bound but not listening until Serve: connections are refused till then.
 struct FakeServer {
-    FakeServer() {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(0x7f000002);
-        bind(fd, (sockaddr*)&a, sizeof(a));
-        socklen_t len = sizeof(a);
-        getsockname(fd, (sockaddr*)&a, &len);
-        port = ntohs(a.sin_port);
-    }
+    FakeServer() { listener.Bind(0, "127.0.0.2"); }
     ~FakeServer() {
-        shutdown(fd, SHUT_RDWR);
         if (worker.joinable()) worker.join();
-        close(fd);
     }
-    // Bound but not listening: connections are refused until Serve.
     void Serve() {
-        listen(fd, 4);
+        listener.Listen();
         worker = std::thread([this] {
-            int c = accept(fd, nullptr, nullptr);
-            if (c < 0) return;
-            timeval tv{10, 0};
-            setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-            const char* answers[] = {"hello", "fakebox"};
-            char buf[256];
-            for (const char* answer : answers) {
-                ssize_t n = recv(c, buf, sizeof(buf) - 1, 0);
-                if (n <= 0) break;
-                heard += std::string(buf, n) + "|";
-                send(c, answer, strlen(answer), 0);
+            std::unique_ptr<Sock> c(listener.Accept(true));  // bounded wait
+            if (!c) return;
+            try {
+                for (const char* answer : {"hello", "fakebox", ""}) {
+                    c->Receive(0);
+                    heard += std::string(c->read_buffer) + (*answer ? "|" : "");
+                    if (*answer) c->Send(answer);
+                }
+            } catch (SocketError&) {
+                ReleaseSocketError();
             }
-            ssize_t n = recv(c, buf, sizeof(buf) - 1, 0);
-            if (n > 0) heard += std::string(buf, n);
-            close(c);
         });
     }
-    int fd, port;
+    Sock listener{AF_INET, SOCK_STREAM, 0};
     std::thread worker;
     std::string heard;
 };
@@ -188,7 +135,7 @@ struct FakeServer {
 TEST(ConfigCommands, PendingAddressesApplyOnlyWhenTheServerAnswers) {
     ServerSide server;
     FakeServer fake;
-    AgentDaemon daemon("name=agent-under-test\nserver=127.0.0.2 fakebox\nserver_port=" + std::to_string(fake.port) +
+    AgentDaemon daemon("name=agent-under-test\nserver=127.0.0.2 fakebox\nserver_port=" + std::to_string(fake.listener.port) +
                        "\n");
     ASSERT_TRUE(daemon.Started());
     std::unique_ptr<Sock> sock(daemon.Connect());
@@ -210,7 +157,7 @@ TEST(ConfigCommands, PendingAddressesApplyOnlyWhenTheServerAnswers) {
     EXPECT_EQ("hello|agent-under-test|close", fake.heard);
 }
 
-TEST(ConfigCommands, ReloadReadsTheEditedFileOnceAndResetForgetsTheServer) {
+TEST(ConfigCommands, NameSurvivesARestartReloadReadsTheFileOnceAndResetForgetsTheServer) {
     ServerSide server;
     AgentDaemon daemon("name=agent-under-test\nserver=127.0.0.3 box9\nserver_port=" + std::to_string(FreePort()) + "\n",
                        [](const std::string& dir) {
@@ -220,6 +167,14 @@ TEST(ConfigCommands, ReloadReadsTheEditedFileOnceAndResetForgetsTheServer) {
     ASSERT_TRUE(daemon.Started());
     std::unique_ptr<Sock> sock(daemon.Connect());
     ASSERT_NE(nullptr, sock);
+    EXPECT_EQ("CONFIG_OK", daemon.Ask(sock.get(), "config name set renamed agent"));
+    // A line break would smuggle a setting of its own into the file.
+    EXPECT_EQ("CONFIG_ERROR", daemon.Ask(sock.get(), "config smtpserver set x\nserver=6.6.6.6 evil"));
+    sock->CloseConnection();
+    ASSERT_TRUE(daemon.Restart());
+    sock.reset(daemon.Connect());
+    ASSERT_NE(nullptr, sock);
+    EXPECT_STREQ("renamed agent", sock->name);
     std::string file = ReadWholeFile(daemon.path("conf/config"));
     WriteWholeFile(daemon.path("conf/config"),
                    file + "client=base.4 10.0.0.9 \"set four\" Linux 1 2 1 100 200 300 0\ncrypt=0\n");
@@ -227,7 +182,6 @@ TEST(ConfigCommands, ReloadReadsTheEditedFileOnceAndResetForgetsTheServer) {
          {{"config reload", "CONFIG_OK"},
           {"config reload", "CONFIG_OK"},
           {"config client get count", "1"},
-          {"config crypt get", "0"},
           {"config client get 0", "base.4 10.0.0.9 \"set four\" Linux 0 0 * * * 3 1 100 200 0 1 0 0 0 3 0 "},
           {"config client getv2 0", "base.4 10.0.0.9 \"set four\" Linux 0 0 * * * 3 1 100 200 0 1 0 0 0 3 0 300 0 "},
           {"config client get 1", "CONFIG_UNKNOWN_CLIENT"},
@@ -236,6 +190,7 @@ TEST(ConfigCommands, ReloadReadsTheEditedFileOnceAndResetForgetsTheServer) {
           {"config server get", "null null"},
           {"config time get", "0 0"}});
     sock->CloseConnection();
+    EXPECT_EQ(std::string::npos, file.find("evil"));
     EXPECT_FALSE(PathExists(daemon.path("conf/box9")));
     EXPECT_FALSE(PathExists(daemon.path("conf/pub")));
     EXPECT_FALSE(PathExists(daemon.path("conf/priv")));
