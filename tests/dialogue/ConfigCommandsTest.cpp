@@ -84,6 +84,7 @@ TEST(ConfigCommands, EveryCategoryAnswersItsReplies) {
           {"config quota add q OCT 100 1", "CONFIG_OK"},
           {"config quota get -1", "CONFIG_UNKNOWN_QUOTA"},
           {"config quota get 5", "CONFIG_UNKNOWN_QUOTA"},
+          {"config rate set", "CONFIG_ERROR"},
           {"config rate set 10Mbit", "CONFIG_OK"},
           {"config rate get", "100Mbit"},
           {"config ip modify 1.1.1.1 2.2.2.2 3.3.3.3 4.4.4.4", "CONFIG_OK"},
