@@ -2,6 +2,7 @@
 // the global configuration, each written to the file at once.
 #include "dialogue/ConfigCommands.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -9,6 +10,7 @@
 #include "core/Globals.h"
 #include "dialogue/Dispatcher.h"
 #include "dialogue/Identification.h"
+#include "foundation/Execute.h"
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
@@ -216,15 +218,23 @@ const ConfigVerb kCryptVerbs[] = {{"get", CryptGet}, {"set", CryptSet}};
 
 void Reload(ConfigRequest& r) {
     PrintMessage("I must reload my config...");
-    // The file holds every backup set and route: reading it over the lists
-    // in memory would add each of them a second time.
-    WithConfigClients([](std::vector<Client*>& clients) {
-        for (auto it = clients.rbegin(); it != clients.rend(); ++it) delete *it;
-        clients.clear();
+    // The file holds every backup set and route: read over the lists in
+    // memory it would add each of them a second time. The settings are read
+    // into the configuration as they stand; the sets into a list of their
+    // own that takes the old one's place in one step.
+    FILE* f = fopen(res->config_file, "re");
+    if (f) {
+        Config sets;
         config->RemoveRoutes();
-        config->ReadConfig(nullptr);
-        return 0;
-    });
+        char line[1024];
+        while (fgets(line, sizeof(line), f)) (strncmp(line, "client=", 7) == 0 ? sets : *config).ReadLine(line);
+        fclose(f);
+        WithConfigClients([&sets](std::vector<Client*>& clients) {
+            clients.swap(sets.clients);
+            return 0;
+        });  // the old records go with `sets`, once nobody can be reading them
+    }
+    SetUserGroup(config->user);
     r.Reply(kOk);
 }
 

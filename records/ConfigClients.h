@@ -5,7 +5,9 @@
 // and nowhere else in these commands.
 //
 // REQUIRES: the global `config` exists. `use` must not keep pointers to the
-// records once it returns, and must not call back into this function.
+// records once it returns, and must not reach the list by any other way
+// (copying or writing the configuration, calling back into this function):
+// the guard is not recursive.
 #pragma once
 
 #include <vector>

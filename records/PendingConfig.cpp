@@ -10,7 +10,6 @@
 #include "foundation/Log.h"
 #include "foundation/Text.h"
 #include "records/Config.h"
-#include "records/ConfigClients.h"
 
 namespace {
 
@@ -38,10 +37,7 @@ int Config::TestNetwork() {
 PendingConfig::~PendingConfig() { Drop(); }
 
 Config* PendingConfig::Get() {
-    if (!copy_ && config) {
-        // The copy duplicates the backup sets too.
-        copy_ = WithConfigClients([](std::vector<Client*>&) { return new Config(config); });
-    }
+    if (!copy_ && config) copy_ = new Config(config);
     return copy_;
 }
 
