@@ -44,7 +44,8 @@ int PollAsServer(int port, FILE* out) {
         ok = probe.ConnectLite("127.0.0.2", port);
         if (!ok) Wait(0.1);
     }
-    if (!ok || !sock.Bind(0, "127.0.0.2") || !sock.Connect("127.0.0.2", port) || !sock.Identify() || !sock.aes) {
+    if (!ok || !sock.Bind(0, "127.0.0.2") || !sock.Connect("127.0.0.2", port) || !sock.Identify() ||
+        !sock.aes) {
         fprintf(out, "could not connect through the challenge\n");
         return 1;
     }
@@ -53,18 +54,20 @@ int PollAsServer(int port, FILE* out) {
     // Interleaved rounds, so that a noisy moment weighs on all three alike;
     // the median round stands for each.
     for (int round = 0; round < kRounds; round++)
-        for (int c = 0; c < 3; c++) rates[c].push_back(kCallsPerRound / Time(sock, commands[c], kCallsPerRound));
+        for (int c = 0; c < 3; c++)
+            rates[c].push_back(kCallsPerRound / Time(sock, commands[c], kCallsPerRound));
     sock.CloseConnection();
     double median[3];
     for (int c = 0; c < 3; c++) {
         std::sort(rates[c].begin(), rates[c].end());
         median[c] = rates[c][kRounds / 2];
     }
-    fprintf(out, "%-26s %8.0f round trips/s (reference, median of %d rounds of %d)\n", "\"echo x\"", median[0],
-            kRounds, kCallsPerRound);
+    fprintf(out, "%-26s %8.0f round trips/s (reference, median of %d rounds of %d)\n", "\"echo x\"",
+            median[0], kRounds, kCallsPerRound);
     for (int c = 1; c < 3; c++) {
         std::string quoted = std::string("\"") + commands[c] + "\"";
-        fprintf(out, "%-26s %8.0f round trips/s (%.2f of echo)\n", quoted.c_str(), median[c], median[c] / median[0]);
+        fprintf(out, "%-26s %8.0f round trips/s (%.2f of echo)\n", quoted.c_str(), median[c],
+                median[c] / median[0]);
     }
     return 0;
 }

@@ -149,8 +149,8 @@ struct ArchiveTexts {
 
 const ArchiveTexts kSave = {"save_config", "on m'a dit save config", "Save configuration Success",
                             "Save Configuration: ... FAILED"};
-const ArchiveTexts kUpdate = {"save_config_update", "on m'a dit save config_update", "Update configuration Success",
-                              "Update Configuration: ... FAILED"};
+const ArchiveTexts kUpdate = {"save_config_update", "on m'a dit save config_update",
+                              "Update configuration Success", "Update Configuration: ... FAILED"};
 
 void ReceiveArchive(Session& s, const ArchiveTexts& texts, bool update) {
     std::string folder = PeerFolder(s.sock);
@@ -221,9 +221,13 @@ bool ApplyDifference(const std::string& archive, const std::string& diff, const 
 
 namespace commands {
 
-void SaveConfig(Session& s, const char*, const char*) { ReceiveArchive(s, kSave, false); }
+void SaveConfig(Session& s, const char*, const char*) {
+    ReceiveArchive(s, kSave, false);
+}
 
-void SaveConfigUpdate(Session& s, const char*, const char*) { ReceiveArchive(s, kUpdate, true); }
+void SaveConfigUpdate(Session& s, const char*, const char*) {
+    ReceiveArchive(s, kUpdate, true);
+}
 
 void PatchConfig(Session& s, const char*, const char*) {
     std::string folder = PeerFolder(s.sock);

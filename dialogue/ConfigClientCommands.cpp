@@ -31,7 +31,7 @@ const size_t kActivityText = 1024;
 // strtok over the values with a delimiter set per token: runs of
 // delimiters before a token are skipped, the one after it is consumed.
 class Cursor {
-public:
+  public:
     explicit Cursor(const std::string& text) : text_(text) {}
     std::string Next(const char* delimiters) {
         while (pos_ < text_.size() && strchr(delimiters, text_[pos_])) pos_++;
@@ -47,7 +47,7 @@ public:
         return text_.substr(pos_);
     }
 
-private:
+  private:
     std::string text_;
     size_t pos_ = 0;
 };
@@ -100,13 +100,14 @@ std::string ListingLine(const Client& c, bool v2) {
     std::string activity = Activity(c);
     int reachable = (c.state & 1) ? 0 : 1;
     char line[kListingLine];
-    int n = v2 ? snprintf(line, sizeof(line), "%s %s \"%s\" %s %s %i %i %u %u %i %i %i %u %u %i %i %u %s", c.id, c.ip,
-                          c.name, c.os, c.schedule, c.setting_1, c.crypt, c.created, c.modified, c.state, reachable,
-                          c.setting_2, c.counter_1, c.stored_kb, c.setting_3, c.setting_4, c.last_save,
-                          activity.c_str())
-               : snprintf(line, sizeof(line), "%s %s \"%s\" %s %s %i %i %u %u %i %i %i %u %u %i %s", c.id, c.ip,
-                          c.name, c.os, c.schedule, c.setting_1, c.crypt, c.created, c.modified, c.state, reachable,
-                          c.setting_2, c.counter_1, c.stored_kb, c.setting_3, activity.c_str());
+    int n =
+        v2 ? snprintf(line, sizeof(line), "%s %s \"%s\" %s %s %i %i %u %u %i %i %i %u %u %i %i %u %s", c.id,
+                      c.ip, c.name, c.os, c.schedule, c.setting_1, c.crypt, c.created, c.modified, c.state,
+                      reachable, c.setting_2, c.counter_1, c.stored_kb, c.setting_3, c.setting_4, c.last_save,
+                      activity.c_str())
+           : snprintf(line, sizeof(line), "%s %s \"%s\" %s %s %i %i %u %u %i %i %i %u %u %i %s", c.id, c.ip,
+                      c.name, c.os, c.schedule, c.setting_1, c.crypt, c.created, c.modified, c.state,
+                      reachable, c.setting_2, c.counter_1, c.stored_kb, c.setting_3, activity.c_str());
     if (n >= (int)sizeof(line)) PrintMessage("str_result: %u > %u", (unsigned)n, (unsigned)sizeof(line));
     return line;
 }
@@ -136,18 +137,24 @@ void Listing(ConfigRequest& r, bool v2) {
     r.Reply(set ? ListingLine(*set, v2) : kUnknownClient);
 }
 
-void Get(ConfigRequest& r) { Listing(r, false); }
-void GetV2(ConfigRequest& r) { Listing(r, true); }
+void Get(ConfigRequest& r) {
+    Listing(r, false);
+}
+void GetV2(ConfigRequest& r) {
+    Listing(r, true);
+}
 
-void Stats(ConfigRequest& r) { r.Reply(kUnknownClient); }
+void Stats(ConfigRequest& r) {
+    r.Reply(kUnknownClient);
+}
 
 void Add(ConfigRequest& r) {
     Cursor c(r.values);
     std::string address = c.Next(" ");
     SetDescription d = ReadDescription(c, true);
     if (!IsValidAesKey(d.password.c_str(), 1)) return r.Reply("BAD_PASSWORD");
-    if (AddClient(address.c_str(), d.name.c_str(), d.schedule, d.setting_1, d.crypt, d.password.c_str(), d.setting_2,
-                  d.setting_3, d.setting_4) != 0)
+    if (AddClient(address.c_str(), d.name.c_str(), d.schedule, d.setting_1, d.crypt, d.password.c_str(),
+                  d.setting_2, d.setting_3, d.setting_4) != 0)
         return r.Reply("ERROR_CLIENT_DOWN");
     r.Reply(config->GetClientFromName(d.name.c_str()) ? "CONFIG_OK" : "ERROR_DATABASE");
 }
@@ -216,9 +223,9 @@ void ReplyResult(ConfigRequest& r, int code, const ResultReply (&table)[N], cons
 }
 
 void Delete(ConfigRequest& r) {
-    static const ResultReply kReplies[] = {{0, "CONFIG_OK"},          {-1, kUnknownClient},
-                                           {-2, "ERROR_BUNKER_DOWN"}, {-3, "ERROR_BUNKER_ERROR"},
-                                           {-4, nullptr},             {-5, kUnknownClient}};
+    static const ResultReply kReplies[] = {
+        {0, "CONFIG_OK"},           {-1, kUnknownClient}, {-2, "ERROR_BUNKER_DOWN"},
+        {-3, "ERROR_BUNKER_ERROR"}, {-4, nullptr},        {-5, kUnknownClient}};
     ReplyResult(r, DeleteClient(Cursor(r.values).Next(" ").c_str()), kReplies, nullptr);
 }
 
@@ -239,9 +246,12 @@ void Modify(ConfigRequest& r) {
     Cursor c(r.values);
     std::string id = c.Next(" ");
     SetDescription d = ReadDescription(c, false);
-    static const ResultReply kReplies[] = {{0, "CONFIG_OK"},           {-1, kUnknownClient},
-                                           {-2, "ERROR_CLIENT_DOWN"},  {-3, "ERROR_BUNKER_DOWN"},
-                                           {-4, "ERROR_PROTOCOL_MISMATCH"}, {-5, kUnknownClient}};
+    static const ResultReply kReplies[] = {{0, "CONFIG_OK"},
+                                           {-1, kUnknownClient},
+                                           {-2, "ERROR_CLIENT_DOWN"},
+                                           {-3, "ERROR_BUNKER_DOWN"},
+                                           {-4, "ERROR_PROTOCOL_MISMATCH"},
+                                           {-5, kUnknownClient}};
     int result = ModifyClient(id.c_str(), "", d.name.c_str(), d.schedule, d.setting_1, d.crypt, d.setting_2,
                               d.setting_3, d.setting_4);
     ReplyResult(r, result, kReplies, nullptr);
@@ -255,7 +265,8 @@ const uint32_t kControlBits = 0x0F000000;
 
 void Pause(ConfigRequest& r) {
     const char* name = r.values.c_str();
-    if (thread_manager && !(thread_manager->GetState(name) & kControlBits)) thread_manager->SetState(kPaused, name);
+    if (thread_manager && !(thread_manager->GetState(name) & kControlBits))
+        thread_manager->SetState(kPaused, name);
     r.Reply("CONFIG_OK");
 }
 
@@ -279,12 +290,14 @@ void Stop(ConfigRequest& r) {
 }
 
 const ConfigVerb kClientVerbs[] = {
-    {"get", Get},       {"getv2", GetV2},           {"stats", Stats},   {"add", Add},
-    {"add_from", AddFrom}, {"copy_from", CopyFrom}, {"detect", Detect}, {"delete", Delete},
-    {"evaluate", Evaluate}, {"modify", Modify},     {"pause", Pause},   {"resume", Resume},
+    {"get", Get},           {"getv2", GetV2},        {"stats", Stats},   {"add", Add},
+    {"add_from", AddFrom},  {"copy_from", CopyFrom}, {"detect", Detect}, {"delete", Delete},
+    {"evaluate", Evaluate}, {"modify", Modify},      {"pause", Pause},   {"resume", Resume},
     {"stop", Stop},
 };
 
 }  // namespace
 
-void ConfigClient(ConfigRequest& r) { DispatchVerb(r, kClientVerbs); }
+void ConfigClient(ConfigRequest& r) {
+    DispatchVerb(r, kClientVerbs);
+}

@@ -21,11 +21,17 @@
 #include "records/ServerReset.h"
 #include "transport/Sock.h"
 
-Sock* ConfigRequest::sock() const { return session.sock; }
+Sock* ConfigRequest::sock() const {
+    return session.sock;
+}
 
-std::vector<std::string> ConfigRequest::Words() const { return SplitWords(values); }
+std::vector<std::string> ConfigRequest::Words() const {
+    return SplitWords(values);
+}
 
-void ConfigRequest::Reply(const std::string& text) const { sock()->Write(text.data(), (unsigned)text.size()); }
+void ConfigRequest::Reply(const std::string& text) const {
+    sock()->Write(text.data(), (unsigned)text.size());
+}
 
 void DispatchVerb(ConfigRequest& request, const ConfigVerb* verbs, size_t count) {
     for (size_t i = 0; i < count; i++) {
@@ -53,7 +59,9 @@ void ReplyListing(ConfigRequest& request, const std::vector<std::string>& lines,
     request.Reply(lines[index]);
 }
 
-bool IsStorableText(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
+bool IsStorableText(const std::string& text) {
+    return text.find_first_of("\r\n") == std::string::npos;
+}
 
 namespace {
 
@@ -83,11 +91,17 @@ bool WordValue(ConfigRequest& r, std::string& value) {
 }
 
 // A name that also becomes a folder name under the configuration.
-bool FolderName(const char* name) { return IsSafePathComponent(name) && IsStorableText(name); }
+bool FolderName(const char* name) {
+    return IsSafePathComponent(name) && IsStorableText(name);
+}
 
-void Write() { config->WriteConfig(); }
+void Write() {
+    config->WriteConfig();
+}
 
-void NameGet(ConfigRequest& r) { r.Reply(config->name); }
+void NameGet(ConfigRequest& r) {
+    r.Reply(config->name);
+}
 
 void NameSet(ConfigRequest& r) {
     std::string value;
@@ -100,7 +114,9 @@ void NameSet(ConfigRequest& r) {
     r.Reply(kOk);
 }
 
-void ClientPortGet(ConfigRequest& r) { r.Reply(std::to_string(config->client_port)); }
+void ClientPortGet(ConfigRequest& r) {
+    r.Reply(std::to_string(config->client_port));
+}
 
 void ClientPortSet(ConfigRequest& r) {
     std::string value;
@@ -112,7 +128,9 @@ void ClientPortSet(ConfigRequest& r) {
     r.Reply(kOk);
 }
 
-void MaxSendSizeGet(ConfigRequest& r) { r.Reply(std::to_string(config->max_send_size)); }
+void MaxSendSizeGet(ConfigRequest& r) {
+    r.Reply(std::to_string(config->max_send_size));
+}
 
 void MaxSendSizeSet(ConfigRequest& r) {
     std::string value;
@@ -126,7 +144,9 @@ void MaxSendSizeSet(ConfigRequest& r) {
     r.Reply(kOk);
 }
 
-void NtpServerGet(ConfigRequest& r) { r.Reply(config->ntpserver); }
+void NtpServerGet(ConfigRequest& r) {
+    r.Reply(config->ntpserver);
+}
 
 void NtpServerSet(ConfigRequest& r) {
     std::string value;
@@ -138,7 +158,9 @@ void NtpServerSet(ConfigRequest& r) {
     r.Reply(kOk);
 }
 
-void SmtpServerGet(ConfigRequest& r) { r.Reply(config->smtpserver); }
+void SmtpServerGet(ConfigRequest& r) {
+    r.Reply(config->smtpserver);
+}
 
 void SmtpServerSet(ConfigRequest& r) {
     std::string value;
@@ -166,7 +188,9 @@ void SystimeSet(ConfigRequest& r) {
     r.Reply(kOk);
 }
 
-void ServerGet(ConfigRequest& r) { r.Reply(std::string(config->server_address) + " " + config->server_name); }
+void ServerGet(ConfigRequest& r) {
+    r.Reply(std::string(config->server_address) + " " + config->server_name);
+}
 
 void ServerSet(ConfigRequest& r) {
     // The first word is not used: the server is where the command came from.
@@ -185,7 +209,9 @@ void TimeGet(ConfigRequest& r) {
     r.Reply(std::to_string(config->time[0]) + " " + std::to_string(config->time[1]));
 }
 
-void TimeRetrieve(ConfigRequest& r) { r.Reply("-1 -1"); }
+void TimeRetrieve(ConfigRequest& r) {
+    r.Reply("-1 -1");
+}
 
 void TimeSet(ConfigRequest& r) {
     int a, b;
@@ -196,7 +222,9 @@ void TimeSet(ConfigRequest& r) {
     r.Reply(kOk);
 }
 
-void CryptGet(ConfigRequest& r) { r.Reply(std::to_string(config->crypt)); }
+void CryptGet(ConfigRequest& r) {
+    r.Reply(std::to_string(config->crypt));
+}
 
 void CryptSet(ConfigRequest& r) {
     std::string value;
@@ -227,7 +255,8 @@ void Reload(ConfigRequest& r) {
         Config sets;
         config->RemoveRoutes();
         char line[1024];
-        while (fgets(line, sizeof(line), f)) (strncmp(line, "client=", 7) == 0 ? sets : *config).ReadLine(line);
+        while (fgets(line, sizeof(line), f))
+            (strncmp(line, "client=", 7) == 0 ? sets : *config).ReadLine(line);
         fclose(f);
         WithConfigClients([&sets](std::vector<Client*>& clients) {
             clients.swap(sets.clients);
@@ -261,7 +290,7 @@ struct ConfigCategory {
     ConfigHandler handler;
 };
 
-// The categories in the order the server's documentation lists them.
+// The categories, tried in this order (each name is matched whole).
 const ConfigCategory kCategories[] = {
     {"client", ConfigClient},
     {"reload", Reload},

@@ -28,12 +28,16 @@ std::vector<std::string> Lines(const std::vector<Record*>& records, Format forma
     return lines;
 }
 
-PendingConfig& Pending(ConfigRequest& r) { return r.session.pending; }
+PendingConfig& Pending(ConfigRequest& r) {
+    return r.session.pending;
+}
 
 void RouteGet(ConfigRequest& r) {
-    ReplyListing(r, Lines(config->routes, [](const Route& x, char* out, size_t size) {
-                     snprintf(out, size, "%s %s %s", x.address, x.mask, x.gateway);
-                 }),
+    ReplyListing(r,
+                 Lines(config->routes,
+                       [](const Route& x, char* out, size_t size) {
+                           snprintf(out, size, "%s %s %s", x.address, x.mask, x.gateway);
+                       }),
                  "CONFIG_UNKNOWN_ROUTE");
 }
 
@@ -67,9 +71,12 @@ void IpModify(ConfigRequest& r) {
 }
 
 void EmailGet(ConfigRequest& r) {
-    ReplyListing(r, Lines(config->emails, [](const Email& x, char* out, size_t size) {
-                     snprintf(out, size, "%s %s %i %i %s", x.address, x.kind, x.flag_1, x.flag_2, x.locale);
-                 }),
+    ReplyListing(r,
+                 Lines(config->emails,
+                       [](const Email& x, char* out, size_t size) {
+                           snprintf(out, size, "%s %s %i %i %s", x.address, x.kind, x.flag_1, x.flag_2,
+                                    x.locale);
+                       }),
                  "CONFIG_UNKNOWN_EMAIL");
 }
 
@@ -86,12 +93,16 @@ void EmailDelete(ConfigRequest& r) {
     r.Reply(kOk);
 }
 
-void EmailTest(ConfigRequest& r) { r.Reply(config->EMail(r.values.c_str()) == 0 ? kOk : kError); }
+void EmailTest(ConfigRequest& r) {
+    r.Reply(config->EMail(r.values.c_str()) == 0 ? kOk : kError);
+}
 
 void QuotaGet(ConfigRequest& r) {
-    ReplyListing(r, Lines(config->quotas, [](const Quota& x, char* out, size_t size) {
-                     snprintf(out, size, "%s %s %lli %i", x.name, x.unit, x.amount, x.flag);
-                 }),
+    ReplyListing(r,
+                 Lines(config->quotas,
+                       [](const Quota& x, char* out, size_t size) {
+                           snprintf(out, size, "%s %s %lli %i", x.name, x.unit, x.amount, x.flag);
+                       }),
                  "CONFIG_UNKNOWN_QUOTA");
 }
 
@@ -107,7 +118,9 @@ void QuotaDelete(ConfigRequest& r) {
     r.Reply(kOk);
 }
 
-void RateGet(ConfigRequest& r) { r.Reply(config->rate); }
+void RateGet(ConfigRequest& r) {
+    r.Reply(config->rate);
+}
 
 void RateSet(ConfigRequest& r) {
     if (r.values.empty() || !IsStorableText(r.values)) return r.Reply(kError);
@@ -117,17 +130,28 @@ void RateSet(ConfigRequest& r) {
 
 const ConfigVerb kRouteVerbs[] = {{"get", RouteGet}, {"add", RouteAdd}, {"delete", RouteDelete}};
 const ConfigVerb kIpVerbs[] = {{"get", IpGet}, {"modify", IpModify}};
-const ConfigVerb kEmailVerbs[] = {{"get", EmailGet}, {"add", EmailAdd}, {"delete", EmailDelete}, {"test", EmailTest}};
+const ConfigVerb kEmailVerbs[] = {
+    {"get", EmailGet}, {"add", EmailAdd}, {"delete", EmailDelete}, {"test", EmailTest}};
 const ConfigVerb kQuotaVerbs[] = {{"get", QuotaGet}, {"add", QuotaAdd}, {"delete", QuotaDelete}};
 const ConfigVerb kRateVerbs[] = {{"get", RateGet}, {"set", RateSet}};
 
 }  // namespace
 
-void ConfigRoute(ConfigRequest& r) { DispatchVerb(r, kRouteVerbs); }
-void ConfigIp(ConfigRequest& r) { DispatchVerb(r, kIpVerbs); }
-void ConfigEmail(ConfigRequest& r) { DispatchVerb(r, kEmailVerbs); }
-void ConfigQuota(ConfigRequest& r) { DispatchVerb(r, kQuotaVerbs); }
-void ConfigRate(ConfigRequest& r) { DispatchVerb(r, kRateVerbs); }
+void ConfigRoute(ConfigRequest& r) {
+    DispatchVerb(r, kRouteVerbs);
+}
+void ConfigIp(ConfigRequest& r) {
+    DispatchVerb(r, kIpVerbs);
+}
+void ConfigEmail(ConfigRequest& r) {
+    DispatchVerb(r, kEmailVerbs);
+}
+void ConfigQuota(ConfigRequest& r) {
+    DispatchVerb(r, kQuotaVerbs);
+}
+void ConfigRate(ConfigRequest& r) {
+    DispatchVerb(r, kRateVerbs);
+}
 
 void ConfigTest(ConfigRequest& r) {
     if (!Pending(r).exists()) return r.Reply(kOk);

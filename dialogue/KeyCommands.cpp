@@ -55,7 +55,8 @@ void SetPassword(Session& s, const char*, const char* rest) {
     // "<user> <old password> <new password>"
     char user[64] = "", old_password[64] = "", new_password[64] = "";
     sscanf(rest, "%63s %63s %63s", user, old_password, new_password);
-    if (!IsValidAesKey(old_password, 1) || !IsValidAesKey(new_password, 1)) return (void)s.sock->Write("PASSWORD_BAD");
+    if (!IsValidAesKey(old_password, 1) || !IsValidAesKey(new_password, 1))
+        return (void)s.sock->Write("PASSWORD_BAD");
     if (strcmp(user, "admin") != 0) {
         // The key would be "zelgui_<user>", but the user's backup set is
         // looked up by identifier and this agent keeps no registry.
@@ -66,9 +67,13 @@ void SetPassword(Session& s, const char*, const char* rest) {
     s.sock->Write(WritePrivKey(&key, "zelgui_admin", new_password) == 1 ? "PASSWORD_OK" : "PASSWORD_BAD");
 }
 
-void SetPrivKey(Session& s, const char*, const char* rest) { InstallKey(s, rest, true); }
+void SetPrivKey(Session& s, const char*, const char* rest) {
+    InstallKey(s, rest, true);
+}
 
-void SetPubKey(Session& s, const char*, const char* rest) { InstallKey(s, rest, false); }
+void SetPubKey(Session& s, const char*, const char* rest) {
+    InstallKey(s, rest, false);
+}
 
 void GetKey(Session& s, const char*, const char* rest) {
     char text[kGetKeyText + 1];

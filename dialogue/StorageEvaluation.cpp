@@ -17,7 +17,9 @@ namespace {
 // A whole listing may take hours on a large machine.
 const int kListingTimeout = 14400;
 
-bool Is(Sock* sock, const char* text) { return strcmp(sock->read_buffer, text) == 0; }
+bool Is(Sock* sock, const char* text) {
+    return strcmp(sock->read_buffer, text) == 0;
+}
 
 }  // namespace
 
@@ -70,7 +72,8 @@ int EvaluateStorage(Client* set, const char* rules, int& count, long long& bytes
             AddCatalogueLines(sock->read_buffer, n, count, bytes);
         }
     } catch (SocketError& e) {
-        PrintMessage("EvaluateStorage(%s.%i): Socket Exception Caught: %s", set->base_id, set->number, e.message);
+        PrintMessage("EvaluateStorage(%s.%i): Socket Exception Caught: %s", set->base_id, set->number,
+                     e.message);
         ReleaseSocketError();
     }
     delete sock;

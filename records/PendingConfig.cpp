@@ -17,7 +17,9 @@ std::atomic<ServerProbe> server_probe{nullptr};
 
 }  // namespace
 
-void SetServerProbe(ServerProbe probe) { server_probe.store(probe); }
+void SetServerProbe(ServerProbe probe) {
+    server_probe.store(probe);
+}
 
 int Config::TestNetwork() {
     // Whatever copy it is called on, the server tested is the global one.
@@ -34,7 +36,9 @@ int Config::TestNetwork() {
     return probe && probe(address, c->server_name, 10, c->server_port) ? 0 : -3;
 }
 
-PendingConfig::~PendingConfig() { Drop(); }
+PendingConfig::~PendingConfig() {
+    Drop();
+}
 
 Config* PendingConfig::Get() {
     if (!copy_ && config) copy_ = new Config(config);
@@ -65,7 +69,8 @@ void PendingConfig::SetRate(const char* rate) {
     if (Config* c = Get()) CopyText(c->rate, rate);
 }
 
-void PendingConfig::AddEmail(const char* address, const char* kind, int flag_1, int flag_2, const char* locale) {
+void PendingConfig::AddEmail(const char* address, const char* kind, int flag_1, int flag_2,
+                             const char* locale) {
     Config* c = Get();
     if (!c) return;
     if (!emails_started_) c->RemoveEmails();

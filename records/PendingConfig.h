@@ -17,7 +17,7 @@ using ServerProbe = bool (*)(const char* address, const char* name, int seconds,
 void SetServerProbe(ServerProbe probe);
 
 class PendingConfig {
-public:
+  public:
     PendingConfig() = default;
     ~PendingConfig();
     PendingConfig(const PendingConfig&) = delete;
@@ -52,7 +52,7 @@ public:
 
     int changed = 0;  // routes or addresses were changed (kept after a drop)
 
-private:
+  private:
     Config* copy_ = nullptr;
     bool emails_started_ = false;
     bool quotas_started_ = false;

@@ -37,7 +37,7 @@ std::string Packed(ServerSide& server, const std::string& name, const std::strin
 }
 
 class ConfigArchives : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(daemon_.Started());
         ASSERT_NE(nullptr, sock_ = std::unique_ptr<Sock>(daemon_.Connect()));
@@ -50,7 +50,8 @@ protected:
 
     ServerSide server_;
     AgentDaemon daemon_{"name=agent-under-test\n", [](const std::string& dir) {
-                            WriteWholeFile(dir + "/data/test-server/conf_update_2020_01_01_00_00_00.tar.gz", "x");
+                            WriteWholeFile(dir + "/data/test-server/conf_update_2020_01_01_00_00_00.tar.gz",
+                                           "x");
                         }};
     std::unique_ptr<Sock> sock_;
 };
@@ -112,7 +113,8 @@ TEST_F(ConfigArchives, DifferencesPatchTheArchiveOrLeaveItAsItWas) {
         WriteWholeFile(copy, ReadWholeFile(Folder() + "/conf.tar.gz"));
         ASSERT_TRUE(DeZip(copy, true));
         EXPECT_EQ(c.archive, ReadWholeFile(copy)) << c.diff;
-        if (strcmp(c.reply, "SUCCESS") != 0 || !c.diff[0]) EXPECT_EQ(kept, ReadWholeFile(Folder() + "/conf.tar.gz"));
+        if (strcmp(c.reply, "SUCCESS") != 0 || !c.diff[0])
+            EXPECT_EQ(kept, ReadWholeFile(Folder() + "/conf.tar.gz"));
     }
 }
 

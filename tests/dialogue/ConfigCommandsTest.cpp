@@ -94,7 +94,8 @@ TEST(ConfigCommands, EveryCategoryAnswersItsReplies) {
           {"config ip get", "0.0.0.0 0.0.0.0 127.0.0.1 127.0.0.1"},
           {"config route get count", "0"},
           {"config test", "CONFIG_OK"}});
-    EXPECT_TRUE(std::regex_match(daemon.Ask(sock.get(), "config systime get"), std::regex("\\d\\d:\\d\\d:\\d\\d")));
+    EXPECT_TRUE(
+        std::regex_match(daemon.Ask(sock.get(), "config systime get"), std::regex("\\d\\d:\\d\\d:\\d\\d")));
     sock->CloseConnection();
     // The wire text reached the date program as one argument, never a shell.
     EXPECT_NE(std::string::npos, ReadWholeFile(daemon.path("programs.log")).find("stub-date " + date));
@@ -136,8 +137,8 @@ struct FakeServer {
 TEST(ConfigCommands, PendingAddressesApplyOnlyWhenTheServerAnswers) {
     ServerSide server;
     FakeServer fake;
-    AgentDaemon daemon("name=agent-under-test\nserver=127.0.0.2 fakebox\nserver_port=" + std::to_string(fake.listener.port) +
-                       "\n");
+    AgentDaemon daemon("name=agent-under-test\nserver=127.0.0.2 fakebox\nserver_port=" +
+                       std::to_string(fake.listener.port) + "\n");
     ASSERT_TRUE(daemon.Started());
     std::unique_ptr<Sock> sock(daemon.Connect());
     ASSERT_NE(nullptr, sock);
@@ -160,11 +161,12 @@ TEST(ConfigCommands, PendingAddressesApplyOnlyWhenTheServerAnswers) {
 
 TEST(ConfigCommands, NameSurvivesARestartReloadReadsTheFileOnceAndResetForgetsTheServer) {
     ServerSide server;
-    AgentDaemon daemon("name=agent-under-test\nserver=127.0.0.3 box9\nserver_port=" + std::to_string(FreePort()) + "\n",
-                       [](const std::string& dir) {
-        for (const char* f : {"conf/box9/pub", "conf/pub", "conf/priv", "conf/other/pub"})
-            WriteWholeFile(dir + "/" + f, "key");
-    });
+    AgentDaemon daemon(
+        "name=agent-under-test\nserver=127.0.0.3 box9\nserver_port=" + std::to_string(FreePort()) + "\n",
+        [](const std::string& dir) {
+            for (const char* f : {"conf/box9/pub", "conf/pub", "conf/priv", "conf/other/pub"})
+                WriteWholeFile(dir + "/" + f, "key");
+        });
     ASSERT_TRUE(daemon.Started());
     std::unique_ptr<Sock> sock(daemon.Connect());
     ASSERT_NE(nullptr, sock);
@@ -184,7 +186,8 @@ TEST(ConfigCommands, NameSurvivesARestartReloadReadsTheFileOnceAndResetForgetsTh
           {"config reload", "CONFIG_OK"},
           {"config client get count", "1"},
           {"config client get 0", "base.4 10.0.0.9 \"set four\" Linux 0 0 * * * 3 1 100 200 0 1 0 0 0 3 0 "},
-          {"config client getv2 0", "base.4 10.0.0.9 \"set four\" Linux 0 0 * * * 3 1 100 200 0 1 0 0 0 3 0 300 0 "},
+          {"config client getv2 0",
+           "base.4 10.0.0.9 \"set four\" Linux 0 0 * * * 3 1 100 200 0 1 0 0 0 3 0 300 0 "},
           {"config client get 1", "CONFIG_UNKNOWN_CLIENT"},
           {"config reset", "CONFIG_OK"},
           {"config name get", "anonymous"},

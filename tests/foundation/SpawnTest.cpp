@@ -13,7 +13,8 @@ TEST(Spawn, WireTextStaysOneArgumentAndNeverReachesAShell) {
     TestHome home;
     const std::string marker = home.path("pwned");
     // "$#" counts the arguments after the script text.
-    EXPECT_EQ(1, RunArgv({"/bin/sh", "-c", "exit $#", "sh", "a b; touch " + marker + " $(touch " + marker + ")"}));
+    EXPECT_EQ(
+        1, RunArgv({"/bin/sh", "-c", "exit $#", "sh", "a b; touch " + marker + " $(touch " + marker + ")"}));
     EXPECT_FALSE(PathExists(marker));
     EXPECT_EQ(3, RunArgv({"sh", "-c", "exit 3"}));  // looked up in PATH
     EXPECT_EQ(-1, RunArgv({home.path("missing")}));
