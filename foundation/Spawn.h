@@ -7,6 +7,8 @@
 // close-on-exec.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -18,6 +20,15 @@
 // 128 + the signal number when a signal ended it, or -1 when it could not
 // be started (logged).
 int RunArgv(const std::vector<std::string>& argv);
+
+// The one place children are started: argv[0] (looked up in PATH when it
+// holds no '/') with SIGPIPE at its default and no signal blocked. With
+// `output`, the child's standard output is the write end of a new pipe whose
+// read end (close-on-exec) is returned there. The pid, or -1 with errno set.
+pid_t SpawnChild(const std::vector<std::string>& argv, int* output);
+
+// Waits for a child, through EINTR: its wait status, or -1.
+int WaitChild(pid_t pid);
 
 // Starts the program and returns at once; a detached thread reaps the child
 // when it ends. True when the program was started.
