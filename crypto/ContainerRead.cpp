@@ -194,27 +194,27 @@ class PlainFileSink : public ContainerSink {
   public:
     explicit PlainFileSink(const char* target) : target_(target) {}
     ~PlainFileSink() override {
-        if (fd_ >= 0) close(fd_);
+        if (out_) fclose(out_);
         if (!temp_.empty()) unlink(temp_.c_str());
     }
     bool Begin() override {
-        if (MakeTemporaryBeside(target_, false, temp_, &fd_)) return true;
+        int fd = -1;
+        if (MakeTemporaryBeside(target_, false, temp_, &fd) && (out_ = fdopen(fd, "wb"))) {
+            // Whole large buffers: small unaligned writes cost the kernel a
+            // second pass over every page.
+            setvbuf(out_, nullptr, _IOFBF, 1 << 20);
+            return true;
+        }
+        if (fd >= 0) close(fd);
         PrintError("DecryptAES: Could not open file %s for writing: %s", target_.c_str(), strerror(errno));
         return false;
     }
     bool Write(const char* data, size_t length) override {
-        while (length > 0) {
-            ssize_t n = write(fd_, data, length);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return Failed(n == 0 ? ENOSPC : errno);
-            data += n;
-            length -= (size_t)n;
-        }
-        return true;
+        return fwrite(data, 1, length, out_) == length || Failed(errno);
     }
     bool Commit() {
-        int closed = close(fd_);
-        fd_ = -1;
+        int closed = fclose(out_);
+        out_ = nullptr;
         if (closed != 0 || rename(temp_.c_str(), target_.c_str()) != 0) return Failed(errno);
         temp_.clear();
         return true;
@@ -227,7 +227,7 @@ class PlainFileSink : public ContainerSink {
     }
     std::string target_;
     std::string temp_;
-    int fd_ = -1;
+    FILE* out_ = nullptr;
 };
 
 void LogInflateFault(const char* source, const ContainerFault& fault) {

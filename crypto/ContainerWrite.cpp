@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -17,6 +16,7 @@
 #include "agent/Globals.h"
 #include "agent/ThreadManager.h"
 #include "crypto/AesVetrak.h"
+#include "crypto/BackgroundWriter.h"
 #include "crypto/ChunkZip.h"
 #include "crypto/Container.h"
 #include "crypto/Md5.h"
@@ -41,27 +41,6 @@ ssize_t ReadFully(int fd, char* data, size_t length) {
         done += (size_t)n;
     }
     return (ssize_t)done;
-}
-
-bool WriteAll(int fd, struct iovec* parts, int count) {
-    while (count > 0) {
-        ssize_t n = writev(fd, parts, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        while (count > 0 && (size_t)n >= parts->iov_len) {
-            n -= (ssize_t)parts->iov_len;
-            parts++;
-            count--;
-        }
-        if (count > 0) {
-            parts->iov_base = (char*)parts->iov_base + n;
-            parts->iov_len -= (size_t)n;
-        }
-    }
-    return true;
 }
 
 // The chunk table, or false when the file cannot be opened or read to its
@@ -190,6 +169,7 @@ class ContainerWriter {
     const char* key_;
     MD5* digest_;
     int out_ = -1;
+    BackgroundWriter writer_;
     std::string first_part_;  // the temporary file, until the first split
     std::string parts_dir_;   // the temporary directory, after it
     unsigned part_ = 0;
@@ -197,6 +177,7 @@ class ContainerWriter {
 };
 
 ContainerWriter::~ContainerWriter() {
+    writer_.Finish();
     if (out_ >= 0) close(out_);
     if (!first_part_.empty()) unlink(first_part_.c_str());
     if (!parts_dir_.empty()) RemoveContainer(parts_dir_.c_str());
@@ -211,9 +192,9 @@ bool ContainerWriter::OpenTarget() {
 }
 
 bool ContainerWriter::WriteChunk(const char* header, const char* data, size_t length, const char* clear) {
-    struct iovec parts[3] = {{(void*)header, strlen(header)}, {(void*)data, length}, {(void*)clear, 1}};
-    size_t total = parts[0].iov_len + length + (clear ? 1 : 0);
-    if (!WriteAll(out_, parts, clear ? 3 : 2)) return false;
+    size_t total = strlen(header) + length + (clear ? 1 : 0);
+    if (!writer_.Write(header, strlen(header)) || !writer_.Write(data, length) || (clear && !writer_.Write(clear, 1)))
+        return false;
     position_ += (long long)total;
     if (digest_) {
         digest_->Process(data, (int)length);
@@ -223,6 +204,7 @@ bool ContainerWriter::WriteChunk(const char* header, const char* data, size_t le
 }
 
 bool ContainerWriter::NextPart() {
+    if (!writer_.Finish()) return false;
     int closed = close(out_);
     out_ = -1;
     if (closed != 0) return false;
@@ -236,6 +218,7 @@ bool ContainerWriter::NextPart() {
     snprintf(number, sizeof(number), "/%03u", part_);
     PrintDebug("tentative de creation de %s%s", target_.c_str(), number);
     out_ = open((parts_dir_ + number).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    writer_.Attach(out_);
     position_ = 0;
     return out_ >= 0;
 }
@@ -247,8 +230,8 @@ bool ContainerWriter::WriteChunks(int in, const std::vector<unsigned>& lengths, 
     char check[32];
     memcpy(check, key_, 32);
     cipher_.encrypt(check, 32);
-    struct iovec head[2] = {{field, strlen(field)}, {check, 32}};
-    if (!WriteAll(out_, head, 2)) return false;
+    writer_.Attach(out_);
+    if (!writer_.Write(field, strlen(field)) || !writer_.Write(check, 32)) return false;
     position_ = (long long)strlen(field) + 32;
 
     std::vector<char> plain, packed;
@@ -303,6 +286,7 @@ bool ContainerWriter::WriteChunks(int in, const std::vector<unsigned>& lengths, 
 }
 
 bool ContainerWriter::Finish() {
+    if (!writer_.Finish()) return false;
     int closed = close(out_);
     out_ = -1;
     if (closed != 0) return false;
