@@ -12,6 +12,36 @@ struct ChunkInflater::State {
     z_stream stream;
 };
 
+namespace {
+
+// Sets a stream up on first use (`init`), brings it back to that state
+// afterwards (`reset`), and points it at the buffers. Z_OK or the failure.
+template <typename State, typename Init, typename Reset>
+int Prepare(State*& state, Init init, Reset reset, unsigned char* dest, unsigned long destLen,
+            const unsigned char* source, unsigned long sourceLen) {
+    if (sourceLen > UINT_MAX || destLen > UINT_MAX) return Z_BUF_ERROR;
+    if (!state) {
+        State* s = new State;
+        memset(&s->stream, 0, sizeof(s->stream));
+        int result = init(&s->stream);
+        if (result != Z_OK) {
+            delete s;
+            return result;
+        }
+        state = s;
+    } else if (reset(&state->stream) != Z_OK) {
+        return Z_STREAM_ERROR;
+    }
+    z_stream& z = state->stream;
+    z.next_in = const_cast<unsigned char*>(source);
+    z.avail_in = (uInt)sourceLen;
+    z.next_out = dest;
+    z.avail_out = (uInt)destLen;
+    return Z_OK;
+}
+
+}  // namespace
+
 ChunkDeflater::ChunkDeflater(int level) : state_(nullptr), level_(level) {}
 
 ChunkDeflater::~ChunkDeflater() {
@@ -21,26 +51,11 @@ ChunkDeflater::~ChunkDeflater() {
 
 int ChunkDeflater::Compress(unsigned char* dest, unsigned long* destLen, const unsigned char* source,
                             unsigned long sourceLen) {
-    if (sourceLen > UINT_MAX || *destLen > UINT_MAX) return Z_BUF_ERROR;
-    if (!state_) {
-        State* s = new State;
-        memset(&s->stream, 0, sizeof(s->stream));
-        int init = deflateInit(&s->stream, level_);
-        if (init != Z_OK) {
-            delete s;
-            return init;
-        }
-        state_ = s;
-    } else if (deflateReset(&state_->stream) != Z_OK) {
-        return Z_STREAM_ERROR;
-    }
-    z_stream& z = state_->stream;
-    z.next_in = const_cast<unsigned char*>(source);
-    z.avail_in = (uInt)sourceLen;
-    z.next_out = dest;
-    z.avail_out = (uInt)*destLen;
-    int err = deflate(&z, Z_FINISH);
-    *destLen = z.total_out;
+    int ready = Prepare(
+        state_, [&](z_stream* z) { return deflateInit(z, level_); }, deflateReset, dest, *destLen, source, sourceLen);
+    if (ready != Z_OK) return ready;
+    int err = deflate(&state_->stream, Z_FINISH);
+    *destLen = state_->stream.total_out;
     if (err == Z_STREAM_END) return Z_OK;
     // Out of room before the end of the stream: compress2 says Z_BUF_ERROR.
     return err == Z_OK ? Z_BUF_ERROR : err;
@@ -55,24 +70,10 @@ ChunkInflater::~ChunkInflater() {
 
 int ChunkInflater::Uncompress(unsigned char* dest, unsigned long* destLen, const unsigned char* source,
                               unsigned long sourceLen) {
-    if (sourceLen > UINT_MAX || *destLen > UINT_MAX) return Z_BUF_ERROR;
-    if (!state_) {
-        State* s = new State;
-        memset(&s->stream, 0, sizeof(s->stream));
-        int init = inflateInit(&s->stream);
-        if (init != Z_OK) {
-            delete s;
-            return init;
-        }
-        state_ = s;
-    } else if (inflateReset(&state_->stream) != Z_OK) {
-        return Z_STREAM_ERROR;
-    }
+    int ready = Prepare(
+        state_, [](z_stream* z) { return inflateInit(z); }, inflateReset, dest, *destLen, source, sourceLen);
+    if (ready != Z_OK) return ready;
     z_stream& z = state_->stream;
-    z.next_in = const_cast<unsigned char*>(source);
-    z.avail_in = (uInt)sourceLen;
-    z.next_out = dest;
-    z.avail_out = (uInt)*destLen;
     int err;
     do {
         err = inflate(&z, Z_NO_FLUSH);

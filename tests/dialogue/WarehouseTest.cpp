@@ -3,7 +3,6 @@
 // patch, erase and restore dialogues against a scripted warehouse.
 #include <gtest/gtest.h>
 #include <string.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <functional>
@@ -22,6 +21,7 @@
 #include "selection/VersionFiles.h"
 #include "selection/VersionNode.h"
 #include "support/TestHome.h"
+#include "transport/Loopback.h"
 #include "transport/Sock.h"
 
 namespace {
@@ -31,11 +31,6 @@ const char* const kKey = "7d41c9e2b05a36f8e1c4d7a2905b3e6f";
 class WarehouseTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds));
-        agent_.reset(new Sock(AF_UNIX, SOCK_STREAM, 0, fds[0]));
-        peer_.reset(new Sock(AF_UNIX, SOCK_STREAM, 0, fds[1]));
-        agent_->timeout = peer_->timeout = 10;
         snprintf(client_.base_id, sizeof(client_.base_id), "set7");
         snprintf(client_.box_name, sizeof(client_.box_name), "box9");
         version_.SetHashName("abcd0123456789abcdef0123456789ab");
@@ -45,8 +40,8 @@ class WarehouseTest : public ::testing::Test {
     // Runs `warehouse` on the peer's side while `agent` runs here.
     template <typename T>
     T Dialogue(const std::function<void(Sock*)>& warehouse, const std::function<T(Sock*)>& agent) {
-        std::thread peer([&] { warehouse(peer_.get()); });
-        T result = agent(agent_.get());
+        std::thread peer([&] { warehouse(pair_.server.get()); });
+        T result = agent(pair_.client.get());
         peer.join();
         return result;
     }
@@ -60,7 +55,7 @@ class WarehouseTest : public ::testing::Test {
     }
 
     TestHome home_;
-    std::unique_ptr<Sock> agent_, peer_;
+    LoopbackPair pair_{10};
     Client client_;
     VersionNode version_;
 };
@@ -135,7 +130,7 @@ TEST_F(WarehouseTest, VersionDialoguesNameTheSetAndMoveTheStoredFiles) {
     bool full = false;
     const std::string h = version_.hash_name;
     // Nothing stored: nothing is said.
-    EXPECT_FALSE(TellWarehouseSaveFile(agent_.get(), &client_, &version_, bytes));
+    EXPECT_FALSE(TellWarehouseSaveFile(pair_.client.get(), &client_, &version_, bytes));
 
     WriteWholeFile(Stored(), "stored version");
     std::string heard;
@@ -157,7 +152,7 @@ TEST_F(WarehouseTest, VersionDialoguesNameTheSetAndMoveTheStoredFiles) {
         EXPECT_EQ("mirror box9 patch set7 " + h + " 1234 99", heard);
         EXPECT_EQ("patch", ReadWholeFile(home_.path("got")));
     }
-    EXPECT_EQ(10, agent_->timeout);
+    EXPECT_EQ(10, pair_.client->timeout);
 
     snprintf(client_.box_name, sizeof(client_.box_name), "%s", config->name);
     EXPECT_TRUE(Dialogue<bool>([&](Sock* s) { heard = Command(s), s->Write("SUCCESS"); },
@@ -194,5 +189,5 @@ TEST_F(WarehouseTest, ConfigurationArchiveAndItsDifferenceGoOutCompressed) {
     EXPECT_TRUE(Dialogue<bool>([&](Sock* s) { receive(s, "SUCCESS"); }, TellWarehousePatchConfig));
     EXPECT_EQ("patch_config", heard);
     EXPECT_FALSE(PathExists(conf + "conf.tar.diff.gz"));
-    EXPECT_FALSE(TellWarehousePatchConfig(agent_.get()));  // nothing left to send
+    EXPECT_FALSE(TellWarehousePatchConfig(pair_.client.get()));  // nothing left to send
 }
