@@ -51,16 +51,6 @@ std::string Fox(size_t n) {
     }
     return s.substr(0, n);
 }
-std::string Hex(const std::string& bytes) {
-    std::string out;
-    char pair[3];
-    for (unsigned char c : bytes) {
-        snprintf(pair, sizeof(pair), "%02x", c);
-        out += pair;
-    }
-    return out;
-}
-
 class ContainerTest : public ::testing::Test {
   protected:
     std::string Path(const std::string& name) { return home_.path(name); }
@@ -78,7 +68,6 @@ class ContainerTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ContainerTest, GoldenVectorsAndRoundTrips) {
-    const std::string key_block = "6148d82c9d31e54886d779522db843155ced7ec3e44d677d740d8836342087ed";
     struct {
         const char* name;
         std::string content;
@@ -86,26 +75,20 @@ TEST_F(ContainerTest, GoldenVectorsAndRoundTrips) {
         size_t length;
         const char* container_md5;
         const char* stored_md5;
-        std::string hex;  // the whole container, when short
     } cases[] = {
-        {"empty", "", false, 38, "5448d52000f79102057fb3eae879f78c", "d41d8cd98f00b204e9800998ecf8427e",
-         "6165732030" "20" + key_block},
-        {"48", Pattern(48, 5), false, 90, "6837a2afa82a04be963698df21251534", "484e3d941509d9ec8311512919ef7e17",
-         "6165732031" "20" + key_block + "2033302028" "8709ce3b5ee75639eead142abcf00f7a1b6bfab9734aed03b4aeee49524e86eb"
-         "5abed101f843caabd0dbbd39f289ec"},
-        {"100", Pattern(100, 9), false, 146, "e8ffd4ebe46d4c95d99dc9b495d94ae0", "279bba172182c42617f3a90e95fbebff",
-         ""},
+        {"empty", "", false, 38, "5448d52000f79102057fb3eae879f78c", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"48", Pattern(48, 5), false, 90, "6837a2afa82a04be963698df21251534", "484e3d941509d9ec8311512919ef7e17"},
+        {"100", Pattern(100, 9), false, 146, "e8ffd4ebe46d4c95d99dc9b495d94ae0", "279bba172182c42617f3a90e95fbebff"},
         {"text", HundredByteLines(), false, 20069, "07d514857d0b12ce7ec0f62e0abbedd2",
-         "cf645004a85f51b6da80c84cecc1ec63", ""},
+         "cf645004a85f51b6da80c84cecc1ec63"},
         {"long", Pattern(1200000, 3, false), false, 1200068, "b2156de4cd774f4810f02aefc72a59c8",
-         "31429266efca63e88766f95db31756f7", ""},
+         "31429266efca63e88766f95db31756f7"},
         // Cut by the 1 MiB rule right at its end: an empty last chunk keeps
         // the clear byte before it.
         {"cut-at-end", Pattern(1049600, 3, false), false, 1049664, "19abf57b42e212f826a68312dea74263",
-         "44868f38f9ba8661036756209b59b92e", ""},
-        {"fox", Fox(300000), true, 17389, "ea176a22e76d0f95ffb9e4d53f7e9ebd", "7bca398b6071d76b7ea092400f20aa4b", ""},
-        {"fox-small", Fox(5000), true, 348, "d5f22ff93118bacee32227e9cdcf8d29", "d313daa8ae6bbfebc6b9b89da1031a17",
-         ""},
+         "44868f38f9ba8661036756209b59b92e"},
+        {"fox", Fox(300000), true, 17389, "ea176a22e76d0f95ffb9e4d53f7e9ebd", "7bca398b6071d76b7ea092400f20aa4b"},
+        {"fox-small", Fox(5000), true, 348, "d5f22ff93118bacee32227e9cdcf8d29", "d313daa8ae6bbfebc6b9b89da1031a17"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -118,40 +101,12 @@ TEST_F(ContainerTest, GoldenVectorsAndRoundTrips) {
         char stored[33];
         digest.GetHash(stored);
         EXPECT_STREQ(c.stored_md5, stored);
-        if (!c.hex.empty()) {
-            EXPECT_EQ(c.hex, Hex(bytes));
-        }
         EXPECT_TRUE(IsAES(container.c_str()));
         ASSERT_TRUE(DecryptAES(container.c_str(), Path("plain").c_str(), kKey, true));
         EXPECT_EQ(c.content, ReadWholeFile(Path("plain")));
         EXPECT_FALSE(PathExists(container));
     }
-    // The 100-byte chunk: 96 bytes encrypted, 4 data bytes and 4 zero bytes in clear.
-    std::string hundred = Pattern(100, 9);
-    std::string bytes = ReadWholeFile(Crypt("100", hundred, false));
-    EXPECT_EQ(" 64 ", bytes.substr(38, 4));
-    EXPECT_EQ(hundred.substr(96) + std::string(4, '\0'), bytes.substr(42 + 96));
-}
-
-TEST_F(ContainerTest, ChunkTableCutsAtNewlinesAndAfterLongRuns) {
-    struct {
-        std::string content;
-        std::vector<unsigned> lengths;
-    } cases[] = {
-        {"", {}},
-        {std::string(8194, 'x'), {8194}},
-        {HundredByteLines(), {8198, 8199, 3601}},
-        {Pattern(1200000, 3, false), {1049599, 150400}},
-        {Pattern(1049600, 3, false), {1049599, 0}},
-    };
-    for (auto& c : cases) {
-        WriteWholeFile(Path("t"), c.content);
-        unsigned count = 99;
-        unsigned* table = CreateHeader(Path("t").c_str(), '\n', count, 8192);
-        EXPECT_EQ(c.lengths, std::vector<unsigned>(table, table + count));
-        free(table);
-    }
-    unsigned count = 7;
+    unsigned count = 7;  // a file that cannot be read leaves the count alone
     free(CreateHeader(Path("missing").c_str(), '\n', count, 8192));
     EXPECT_EQ(7u, count);
 }
@@ -236,25 +191,21 @@ TEST_F(ContainerTest, FailedRunsKeepWhatWasThere) {
 }
 
 TEST(ChunkZipTest, ReusedStreamsMatchCompress2AndUncompress) {
-    std::vector<std::string> inputs = {"", "a", Fox(8200), RandomBytes(1049599, 4), Fox(300000), Fox(7)};
     ChunkDeflater deflater(1);
     ChunkInflater inflater;
-    for (const std::string& in : inputs) {
-        unsigned long capacity = (unsigned long)(in.size() * 1.1) + 12;
-        std::vector<unsigned char> expected(capacity), ours(capacity), back(in.size() + 1);
-        unsigned long expected_length = capacity, our_length = capacity, back_length = back.size();
-        ASSERT_EQ(Z_OK, compress2(expected.data(), &expected_length, (const Bytef*)in.data(), in.size(), 1));
-        ASSERT_EQ(Z_OK, deflater.Compress(ours.data(), &our_length, (const unsigned char*)in.data(), in.size()));
-        ASSERT_EQ(expected_length, our_length);
-        EXPECT_EQ(0, memcmp(expected.data(), ours.data(), our_length)) << in.size();
-        ASSERT_EQ(Z_OK, inflater.Uncompress(back.data(), &back_length, ours.data(), our_length));
-        EXPECT_EQ(in, std::string((char*)back.data(), back_length));
-        unsigned long small = our_length / 2 + 1, tiny = in.size() / 2;
-        std::vector<unsigned char> room(our_length);
-        if (in.size() > 2) {
-            EXPECT_EQ(Z_BUF_ERROR, deflater.Compress(room.data(), &small, (const unsigned char*)in.data(), in.size()));
-            EXPECT_EQ(Z_BUF_ERROR, inflater.Uncompress(back.data(), &tiny, ours.data(), our_length));
-            EXPECT_EQ(Z_DATA_ERROR, inflater.Uncompress(back.data(), &back_length, ours.data(), our_length / 2));
-        }
+    for (const std::string& in : {std::string(), Fox(8200), RandomBytes(1049599, 4), Fox(300000), Fox(7)}) {
+        unsigned long room = (unsigned long)(in.size() * 1.1) + 12, theirs = room, ours = room, back = in.size() + 1;
+        std::vector<unsigned char> expected(room), got(room), plain(back);
+        ASSERT_EQ(Z_OK, compress2(expected.data(), &theirs, (const Bytef*)in.data(), in.size(), 1));
+        ASSERT_EQ(Z_OK, deflater.Compress(got.data(), &ours, (const unsigned char*)in.data(), in.size()));
+        ASSERT_EQ(theirs, ours);
+        EXPECT_EQ(0, memcmp(expected.data(), got.data(), ours)) << in.size();
+        ASSERT_EQ(Z_OK, inflater.Uncompress(plain.data(), &back, got.data(), ours));
+        EXPECT_EQ(in, std::string((char*)plain.data(), back));
+        // A stream cut short is corrupt; output without room is short of room.
+        back = in.size() + 1;
+        EXPECT_EQ(Z_DATA_ERROR, inflater.Uncompress(plain.data(), &back, got.data(), ours / 2));
+        unsigned long little = 3;
+        EXPECT_EQ(Z_BUF_ERROR, deflater.Compress(got.data(), &little, (const unsigned char*)in.data(), in.size()));
     }
 }
