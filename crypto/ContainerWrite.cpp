@@ -30,11 +30,13 @@ const int kSampleSize = 10240;
 const unsigned long kSampleLimit = 10000;  // a sample compressing to more is not worth it
 const long long kSampleMinimumFile = 102401;
 
-// Reads until `length` bytes or the end of the file; -1 on a read error.
-ssize_t ReadFully(int fd, char* data, size_t length) {
+// Reads until `length` bytes or the end of the file, from `offset` (the
+// file position when negative); -1 on a read error.
+ssize_t ReadFully(int fd, char* data, size_t length, off_t offset = -1) {
     size_t done = 0;
     while (done < length) {
-        ssize_t n = read(fd, data + done, length - done);
+        ssize_t n = offset < 0 ? read(fd, data + done, length - done)
+                               : pread(fd, data + done, length - done, offset + (off_t)done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return -1;
         if (n == 0) break;
@@ -45,18 +47,14 @@ ssize_t ReadFully(int fd, char* data, size_t length) {
 
 // The chunk table, or false when the file cannot be opened or read to its
 // end (a table that stops early would silently drop the rest of the file).
-bool BuildChunkTable(const char* path, char separator, long long minimum, std::vector<unsigned>& lengths) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+// Reads with pread: the descriptor's position stays where it was.
+bool BuildChunkTable(int fd, char separator, long long minimum, std::vector<unsigned>& lengths) {
     std::vector<char> buffer(64 * kHeaderBlock);
     long long mark = 0;   // start of the current chunk
     long long block = 0;  // file position of the current 512-byte block
     for (;;) {
-        ssize_t got = ReadFully(fd, buffer.data(), buffer.size());
-        if (got < 0) {
-            close(fd);
-            return false;
-        }
+        ssize_t got = ReadFully(fd, buffer.data(), buffer.size(), block);
+        if (got < 0) return false;
         for (ssize_t offset = 0;; offset += kHeaderBlock) {
             long long size = got - offset < kHeaderBlock ? got - offset : kHeaderBlock;
             const char* data = buffer.data() + offset;
@@ -80,7 +78,6 @@ bool BuildChunkTable(const char* path, char separator, long long minimum, std::v
                     // chunk writes. An empty chunk keeps it.
                     lengths.push_back(0);
                 }
-                close(fd);
                 return true;
             }
             if (block - mark > kChunkForcedCut) {
@@ -327,7 +324,9 @@ bool IsAES(const char* path) {
 
 unsigned int* CreateHeader(const char* path, char separator, unsigned int& count, unsigned int minimum) {
     std::vector<unsigned> lengths;
-    bool read = path && BuildChunkTable(path, separator, minimum, lengths);
+    int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    bool read = fd >= 0 && BuildChunkTable(fd, separator, minimum, lengths);
+    if (fd >= 0) close(fd);
     unsigned* table = (unsigned*)malloc((lengths.size() + 1) * sizeof(unsigned));
     if (!table || !read) return table;
     if (!lengths.empty()) memcpy(table, lengths.data(), lengths.size() * sizeof(unsigned));
@@ -385,7 +384,8 @@ bool CryptAESTo(const char* path, const char* target, const char* key, bool comp
     TreatingFile activity(displayName ? displayName : path, size);
     std::vector<unsigned> lengths;
     int in = S_ISREG(st.st_mode) ? open(path, O_RDONLY | O_CLOEXEC) : -1;
-    if (in < 0 || !BuildChunkTable(path, '\n', kChunkMinimum, lengths)) {
+    // The table and the chunks come from the same open file.
+    if (in < 0 || !BuildChunkTable(in, '\n', kChunkMinimum, lengths)) {
         PrintError("CryptAES: Could not open file %s for reading", path);
         if (in >= 0) close(in);
         return false;
