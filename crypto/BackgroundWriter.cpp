@@ -4,6 +4,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <system_error>
+
 namespace {
 
 const size_t kBlock = 1 << 20;
@@ -62,12 +64,24 @@ bool BackgroundWriter::WaitIdle() {
 bool BackgroundWriter::HandOff() {
     if (!WaitIdle()) return false;
     if (filled_ == 0) return true;
+    if (!helper_.joinable() && !alone_) {
+        try {
+            helper_ = std::thread(&BackgroundWriter::Run, this);
+        } catch (const std::system_error&) {
+            alone_ = true;  // no thread to be had: write in the caller's
+        }
+    }
+    if (alone_) {
+        error_ = WriteAll(fd_, filling_.data(), filled_);
+        filled_ = 0;
+        if (error_) errno = error_;
+        return error_ == 0;
+    }
     {
         std::lock_guard<std::mutex> hold(lock_);
         filling_.swap(writing_);
         to_write_ = filled_;
         filled_ = 0;
-        if (!helper_.joinable()) helper_ = std::thread(&BackgroundWriter::Run, this);
     }
     changed_.notify_all();
     return true;

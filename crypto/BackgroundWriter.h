@@ -40,6 +40,7 @@ class BackgroundWriter {
     int fd_ = -1;
     int error_ = 0;
     bool stop_ = false;
+    bool alone_ = false;  // the helper could not be started
     std::mutex lock_;
     std::condition_variable changed_;
     std::thread helper_;
