@@ -165,6 +165,8 @@ TEST_F(ContainerTest, DamagedContainersAndWrongKeysLeaveNoTarget) {
         {"type", "zip 1 " + fox.substr(10), kKey, "Unknown file type: zip"},
         {"leading zero", "aes 01 " + plain.substr(6), kKey, "Unknown file type: aes"},
         {"huge chunk", plain.substr(0, 38) + " 100400 " + plain.substr(43), kKey, "corrupted file ;( was @ 0 / 1"},
+        {"cut key block", plain.substr(0, 20), kKey, "corrupted file ;( was @ 0 / 1"},
+        {"short key", plain, "7d41c9e2", "DecryptAES: Invalid key 7d41c9e2/"},
     };
     for (auto& c : cases) {
         WriteWholeFile(Path("bad"), c.bytes);
