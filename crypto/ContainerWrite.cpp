@@ -16,7 +16,7 @@
 #include "agent/Globals.h"
 #include "agent/ThreadManager.h"
 #include "crypto/AesVetrak.h"
-#include "crypto/BackgroundWriter.h"
+#include "crypto/ChunkPipeline.h"
 #include "crypto/ChunkZip.h"
 #include "crypto/Container.h"
 #include "crypto/Md5.h"
@@ -147,7 +147,7 @@ class TreatingFile {
 class ContainerWriter {
   public:
     ContainerWriter(const char* target, const char* key, MD5* digest)
-        : target_(target), cipher_(key), key_(key), digest_(digest) {}
+        : target_(target), cipher_(key), key_(key), pipeline_(cipher_, digest) {}
     ~ContainerWriter();
 
     // Each false leaves the reason in `failure_` (errno text unless set).
@@ -158,15 +158,20 @@ class ContainerWriter {
     std::string failure_;
 
   private:
-    bool WriteChunk(const char* header, const char* data, size_t length, const char* clear);
+    // Exactly `length` bytes of the source; a file that ends first has
+    // shrunk since the chunk table was made.
+    bool ReadChunk(int in, char* data, size_t length) {
+        ssize_t got = ReadFully(in, data, length);
+        if (got >= 0 && got != (ssize_t)length) failure_ = "the file shrank while it was read";
+        return got == (ssize_t)length;
+    }
     bool NextPart();
 
     std::string target_;
     aes_cipher_vetrak cipher_;
     const char* key_;
-    MD5* digest_;
+    ChunkPipeline pipeline_;  // encrypts, digests and writes
     int out_ = -1;
-    BackgroundWriter writer_;
     std::string first_part_;  // the temporary file, until the first split
     std::string parts_dir_;   // the temporary directory, after it
     unsigned part_ = 0;
@@ -174,7 +179,7 @@ class ContainerWriter {
 };
 
 ContainerWriter::~ContainerWriter() {
-    writer_.Finish();
+    pipeline_.Finish();
     if (out_ >= 0) close(out_);
     if (!first_part_.empty()) unlink(first_part_.c_str());
     if (!parts_dir_.empty()) RemoveContainer(parts_dir_.c_str());
@@ -188,20 +193,8 @@ bool ContainerWriter::OpenTarget() {
     return true;
 }
 
-bool ContainerWriter::WriteChunk(const char* header, const char* data, size_t length, const char* clear) {
-    size_t total = strlen(header) + length + (clear ? 1 : 0);
-    if (!writer_.Write(header, strlen(header)) || !writer_.Write(data, length) || (clear && !writer_.Write(clear, 1)))
-        return false;
-    position_ += (long long)total;
-    if (digest_) {
-        digest_->Process(data, (int)length);
-        if (clear) digest_->Process(clear, 1);
-    }
-    return position_ <= kContainerPartSize || NextPart();
-}
-
 bool ContainerWriter::NextPart() {
-    if (!writer_.Finish()) return false;
+    if (!pipeline_.Finish()) return false;
     int closed = close(out_);
     out_ = -1;
     if (closed != 0) return false;
@@ -215,7 +208,7 @@ bool ContainerWriter::NextPart() {
     snprintf(number, sizeof(number), "/%03u", part_);
     PrintDebug("tentative de creation de %s%s", target_.c_str(), number);
     out_ = open((parts_dir_ + number).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    writer_.Attach(out_);
+    pipeline_.Attach(out_);
     position_ = 0;
     return out_ >= 0;
 }
@@ -223,13 +216,15 @@ bool ContainerWriter::NextPart() {
 bool ContainerWriter::WriteChunks(int in, const std::vector<unsigned>& lengths, bool compress,
                                   TreatingFile& activity) {
     char field[32];
-    snprintf(field, sizeof(field), compress ? "aes_zip %x " : "aes %x ", (unsigned)lengths.size());
-    char check[32];
-    memcpy(check, key_, 32);
-    cipher_.encrypt(check, 32);
-    writer_.Attach(out_);
-    if (!writer_.Write(field, strlen(field)) || !writer_.Write(check, 32)) return false;
-    position_ = (long long)strlen(field) + 32;
+    int length = snprintf(field, sizeof(field), compress ? "aes_zip %x " : "aes %x ", (unsigned)lengths.size());
+    pipeline_.Attach(out_);
+    char* room = pipeline_.Reserve((size_t)length + 32);
+    if (!room) return false;
+    memcpy(room, field, (size_t)length);
+    memcpy(room + length, key_, 32);
+    cipher_.encrypt(room + length, 32);
+    pipeline_.Append((size_t)length + 32, 0, 0);
+    position_ = length + 32;
 
     std::vector<char> plain, packed;
     ChunkDeflater deflater(1);
@@ -238,24 +233,17 @@ bool ContainerWriter::WriteChunks(int in, const std::vector<unsigned>& lengths, 
         activity.Progress(done);
         const unsigned size = lengths[k];
         const bool last = k + 1 == lengths.size();
-        if (plain.size() < (size_t)size + 17) plain.resize((size_t)size + 17);
-        // The chunk and the clear byte after it in one read.
-        size_t want = (size_t)size + (last ? 0 : 1);
-        ssize_t got = ReadFully(in, plain.data(), want);
-        if (got != (ssize_t)want) {
-            if (got >= 0) failure_ = "the file shrank while it was read";
-            return false;
-        }
-        char clear = last ? 0 : plain[size];
-        memset(plain.data() + size, 0, 16);
+        const size_t clear = last ? 0 : 1;
         char header[40];
-        char* stored = plain.data();
-        unsigned long length = size;
+        unsigned long stored = size;
+        const char* data = nullptr;  // the stored bytes when not read in place
         if (compress) {
+            if (plain.size() < (size_t)size + 1) plain.resize((size_t)size + 1);
+            if (!ReadChunk(in, plain.data(), size + clear)) return false;
             unsigned long capacity = (unsigned long)(size * 1.1) + 12;
-            if (packed.size() < capacity + 16) packed.resize(capacity + 16);
-            length = capacity;
-            int result = deflater.Compress((unsigned char*)packed.data(), &length, (unsigned char*)plain.data(), size);
+            if (packed.size() < capacity) packed.resize(capacity);
+            stored = capacity;
+            int result = deflater.Compress((unsigned char*)packed.data(), &stored, (unsigned char*)plain.data(), size);
             if (result != Z_OK) {
                 if (result == Z_MEM_ERROR)
                     PrintError("CryptAES: Z_MEM_ERROR (size_source=%u / size_dest=%u)", size, (unsigned)capacity);
@@ -266,24 +254,37 @@ bool ContainerWriter::WriteChunks(int in, const std::vector<unsigned>& lengths, 
                 failure_ = zError(result);
                 return false;
             }
-            memset(packed.data() + length, 0, 16);
-            stored = packed.data();
-            snprintf(header, sizeof(header), " %lx %x ", length, size);
+            snprintf(header, sizeof(header), " %lx %x ", stored, size);
+            data = packed.data();
         } else {
             snprintf(header, sizeof(header), " %x ", size);
         }
         // L % 16 zero bytes follow the L bytes; only whole blocks are
-        // encrypted, so a tail of 1 to 7 data bytes stays in clear.
-        size_t padded = length + (length & 15);
-        cipher_.encrypt(stored, (int)padded);
-        if (!WriteChunk(header, stored, padded, last ? nullptr : &clear)) return false;
-        done += size + (last ? 0 : 1);
+        // encrypted (by the pipeline), so a tail of 1 to 7 data bytes stays
+        // in clear. Then the clear byte.
+        const size_t head = strlen(header), padding = stored & 15;
+        room = pipeline_.Reserve(head + stored + padding + clear);
+        if (!room) return false;
+        memcpy(room, header, head);
+        char* body = room + head;
+        if (data) {
+            memcpy(body, data, stored);
+            if (clear) body[stored + padding] = plain[size];
+        } else {
+            if (!ReadChunk(in, body, size + clear)) return false;
+            if (clear) body[stored + padding] = body[size];
+        }
+        memset(body + stored, 0, padding);
+        pipeline_.Append(head, stored + padding, clear);
+        position_ += (long long)(head + stored + padding + clear);
+        if (position_ > kContainerPartSize && !NextPart()) return false;
+        done += size + clear;
     }
     return true;
 }
 
 bool ContainerWriter::Finish() {
-    if (!writer_.Finish()) return false;
+    if (!pipeline_.Finish()) return false;
     int closed = close(out_);
     out_ = -1;
     if (closed != 0) return false;
