@@ -3,7 +3,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/Container.h"
 #include "crypto/Zip.h"
 #include "foundation/Log.h"

@@ -20,12 +20,13 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "agent/Lifecycle.h"
 #include "crypto/AesVetrak.h"
 #include "crypto/ChunkZip.h"
 #include "crypto/Container.h"
 #include "crypto/Md5.h"
+#include "foundation/FileOps.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ void ThroughputPlain(const std::string& dir, size_t size) {
            size >> 20, best_back, reference_decrypt, best_back / reference_decrypt);
     unlink(source.c_str());
     unlink(back.c_str());
-    RemoveContainer(target.c_str());
+    Unlink(target.c_str());
 }
 
 void ThroughputCompressed(const std::string& dir, size_t size) {
@@ -160,7 +161,7 @@ void ThroughputCompressed(const std::string& dir, size_t size) {
     printf("DecryptAES compressed text:   %7.1f MB/s\n", best_back);
     unlink(source.c_str());
     unlink(back.c_str());
-    RemoveContainer(target.c_str());
+    Unlink(target.c_str());
 }
 
 long StatusKiB(const char* field) {
@@ -197,7 +198,7 @@ void PeakMemory(const std::string& dir, bool compress) {
                compress ? " compressed" : "", peak - idle, idle, ok ? "" : "  FAILED", seconds);
         fflush(stdout);
         unlink(source.c_str());
-        RemoveContainer(target.c_str());
+        Unlink(target.c_str());
         _exit(ok ? 0 : 1);
     }
     int status;

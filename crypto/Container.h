@@ -93,8 +93,6 @@ class ContainerSink {
 // buffer, and no chunk is read across the end of a part.
 bool ReadContainer(const char* source, const char* key, ContainerSink& sink, ContainerFault& fault);
 
-// Removes a container: a file, or a directory of parts. True when gone.
-bool RemoveContainer(const char* path);
 // Creates a file (its descriptor in `fd`) or, with `directory`, a folder
 // beside `target` under a fresh name ("<target>.<pid>.<n>.tmp"); false with
 // errno set when none could be made.

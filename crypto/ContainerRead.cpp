@@ -12,6 +12,7 @@
 #include "crypto/AesVetrak.h"
 #include "crypto/ChunkZip.h"
 #include "crypto/Container.h"
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 
 namespace {
@@ -250,7 +251,7 @@ bool DecryptAES(const char* source, const char* target, const char* key, bool re
     ContainerFault fault;
     if (ReadContainer(source, key, sink, fault)) {
         if (!sink.Commit()) return false;
-        if (removeSource) RemoveContainer(source);
+        if (removeSource) Unlink(source);  // a directory of parts goes whole
         return true;
     }
     switch (fault.kind) {

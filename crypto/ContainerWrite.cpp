@@ -1,5 +1,4 @@
 // The writing side of the encrypted container: the chunk table and CryptAES.
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -13,13 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "crypto/AesVetrak.h"
 #include "crypto/ChunkPipeline.h"
 #include "crypto/ChunkZip.h"
 #include "crypto/Container.h"
 #include "crypto/Md5.h"
+#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 
 namespace {
@@ -118,7 +118,7 @@ bool PutInPlace(const std::string& ready, const std::string& target) {
         errno = error;
         return false;
     }
-    RemoveContainer(old.c_str());
+    Unlink(old.c_str());
     rmdir(aside.c_str());
     return true;
 }
@@ -182,7 +182,7 @@ ContainerWriter::~ContainerWriter() {
     pipeline_.Finish();
     if (out_ >= 0) close(out_);
     if (!first_part_.empty()) unlink(first_part_.c_str());
-    if (!parts_dir_.empty()) RemoveContainer(parts_dir_.c_str());
+    if (!parts_dir_.empty()) RemoveDir(parts_dir_.c_str());
 }
 
 bool ContainerWriter::OpenTarget() {
@@ -347,25 +347,6 @@ bool MakeTemporaryBeside(const std::string& target, bool directory, std::string&
         if (errno != EEXIST) break;
     }
     name.clear();
-    return false;
-}
-
-bool RemoveContainer(const char* path) {
-    if (unlink(path) == 0 || errno == ENOENT) return true;
-    if (errno != EISDIR && errno != EPERM) {
-        PrintError("RemoveContainer(%s): %s", path, strerror(errno));
-        return false;
-    }
-    // A directory of parts: its entries are files, removed one by one.
-    if (DIR* d = opendir(path)) {
-        while (struct dirent* e = readdir(d)) {
-            if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-            unlinkat(dirfd(d), e->d_name, 0);
-        }
-        closedir(d);
-    }
-    if (rmdir(path) == 0) return true;
-    PrintError("RemoveContainer(%s): %s", path, strerror(errno));
     return false;
 }
 

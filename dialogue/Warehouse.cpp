@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "agent/Globals.h"
-#include "agent/ThreadManager.h"
+#include "core/Globals.h"
+#include "core/ThreadManager.h"
 #include "crypto/Container.h"
 #include "crypto/Zip.h"
 #include "dialogue/FileStreams.h"
@@ -17,7 +17,7 @@
 #include "foundation/Paths.h"
 #include "records/Client.h"
 #include "records/Config.h"
-#include "selection/FileOps.h"
+#include "foundation/FileOps.h"
 #include "selection/VersionFiles.h"
 #include "selection/VersionNode.h"
 #include "transport/Sock.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "foundation/AtomicFile.h"
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Log.h"
@@ -17,7 +17,7 @@
 #include "foundation/Spawn.h"
 #include "records/Client.h"
 #include "records/Config.h"
-#include "selection/FileOps.h"
+#include "foundation/FileOps.h"
 #include "selection/VersionNode.h"
 
 namespace {

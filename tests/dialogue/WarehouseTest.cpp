@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "crypto/Container.h"
 #include "crypto/Zip.h"
 #include "dialogue/FileStreams.h"

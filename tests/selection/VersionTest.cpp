@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/Globals.h"
+#include "core/Globals.h"
 #include "records/Client.h"
 #include "records/Config.h"
 #include "selection/VersionFiles.h"
