@@ -14,23 +14,17 @@
 #include "crypto/Container.h"
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
+#include "foundation/base.h"
 
 namespace {
-
-int HexValue(int c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // One hexadecimal number of at most 8 digits and the blank after it.
 bool ReadHexField(FILE* f, unsigned& value) {
     value = 0;
     int digits = 0, c;
-    while ((c = getc(f)) != EOF && HexValue(c) >= 0) {
+    while ((c = getc(f)) != EOF && HexDigitValue((char)c) >= 0) {
         if (++digits > 8) return false;
-        value = value * 16 + (unsigned)HexValue(c);
+        value = value * 16 + (unsigned)HexDigitValue((char)c);
     }
     return digits > 0 && c == ' ';
 }
