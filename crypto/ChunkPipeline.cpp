@@ -44,6 +44,10 @@ void ChunkPipeline::Attach(int fd) {
 
 char* ChunkPipeline::Reserve(size_t length) {
     if (filling_.used + length > filling_.bytes.size() && filling_.used > 0 && !HandOff()) return nullptr;
+    if (error_) {
+        errno = error_;
+        return nullptr;
+    }
     // Room for a whole hand-over at once, so small chunks share a block.
     if (filling_.bytes.size() < filling_.used + length) filling_.bytes.resize(kHandOver + length + filling_.used);
     return filling_.bytes.data() + filling_.used;
@@ -56,32 +60,42 @@ void ChunkPipeline::Append(size_t header, size_t stored, size_t clear) {
     if (filling_.used >= kHandOver) HandOff();
 }
 
-bool ChunkPipeline::Finish() { return HandOff() && WaitIdle(); }
-
-bool ChunkPipeline::WaitIdle() {
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [&] { return !busy_; });
-    if (error_) errno = error_;
-    return error_ == 0;
+bool ChunkPipeline::Finish() {
+    bool ok = HandOff();
+    WaitIdle();
+    return ok;
 }
 
-int ChunkPipeline::Process(Block& block) {
-    char* at = block.bytes.data();
+void ChunkPipeline::WaitIdle() {
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [&] { return !busy_; });
+}
+
+void ChunkPipeline::Digest(const Block& block) {
+    if (!digest_) return;
+    const char* at = block.bytes.data();
     for (const Segment& s : block.segments) {
-        at += s.header;
-        cipher_.encrypt(at, (int)s.stored);
-        if (digest_) digest_->Process(at, (int)(s.stored + s.clear));
-        at += s.stored + s.clear;
+        digest_->Process(at + s.header, (int)(s.stored + s.clear));
+        at += s.header + s.stored + s.clear;
     }
-    int error = WriteAll(fd_, block.bytes.data(), block.used);
-    block.used = 0;
-    block.segments.clear();
-    return error;
 }
 
 bool ChunkPipeline::HandOff() {
-    if (!WaitIdle()) return false;
+    if (error_) {
+        errno = error_;
+        return false;
+    }
     if (filling_.used == 0) return true;
+    char* at = filling_.bytes.data();
+    for (const Segment& s : filling_.segments) {
+        cipher_.encrypt(at + s.header, (int)s.stored);
+        at += s.header + s.stored + s.clear;
+    }
+    // The digest takes the blocks in order, one at a time.
+    WaitIdle();
+    std::swap(filling_, digesting_);
+    filling_.used = 0;
+    filling_.segments.clear();
     if (!helper_.joinable() && !alone_) {
         try {
             helper_ = std::thread(&ChunkPipeline::Run, this);
@@ -90,17 +104,18 @@ bool ChunkPipeline::HandOff() {
         }
     }
     if (alone_) {
-        error_ = Process(filling_);
-        if (error_) errno = error_;
-        return error_ == 0;
+        Digest(digesting_);
+    } else {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            busy_ = true;
+        }
+        changed_.notify_all();
     }
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        std::swap(filling_, writing_);
-        busy_ = true;
-    }
-    changed_.notify_all();
-    return true;
+    // Writing only reads the block, as the helper does meanwhile.
+    error_ = WriteAll(fd_, digesting_.bytes.data(), digesting_.used);
+    if (error_) errno = error_;
+    return error_ == 0;
 }
 
 void ChunkPipeline::Run() {
@@ -108,12 +123,9 @@ void ChunkPipeline::Run() {
     for (;;) {
         changed_.wait(hold, [&] { return stop_ || busy_; });
         if (stop_) return;
-        // The block, the descriptor, the cipher and the digest are the
-        // helper's while busy_ is set.
         hold.unlock();
-        int error = Process(writing_);
+        Digest(digesting_);
         hold.lock();
-        if (error) error_ = error;
         busy_ = false;
         changed_.notify_all();
     }

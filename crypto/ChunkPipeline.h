@@ -1,10 +1,11 @@
-// The tail of the container writer on a helper thread: the calling thread
-// reads (and compresses) chunks into a block while the helper encrypts the
-// previous block, feeds the digest and writes it out, so that both
-// processors work at once. Blocks of about 1 MiB also keep the writes large.
+// The tail of the container writer: chunks gathered into blocks of about
+// 1 MiB, each encrypted and written by the calling thread while a helper
+// thread feeds the previous block to the digest. The digest costs about as
+// much as everything else the writer does, so both processors work at once;
+// large blocks also keep the writes large.
 //
-// Threads: the object belongs to one user thread. The helper touches only
-// the block handed to it, the cipher and the digest, until Finish returns.
+// Threads: the object belongs to one user thread. The helper reads only the
+// block handed to it and feeds only the digest, until Finish returns.
 #pragma once
 
 #include <stddef.h>
@@ -49,17 +50,17 @@ class ChunkPipeline {
         std::vector<Segment> segments;
     };
     bool HandOff();
-    bool WaitIdle();
-    int Process(Block& block);
+    void WaitIdle();
+    void Digest(const Block& block);
     void Run();
 
     aes_cipher_vetrak& cipher_;
     MD5* digest_;
-    Block filling_;   // the user's block
-    Block writing_;   // the helper's block
-    bool busy_ = false;  // writing_ is handed over and not yet written
+    Block filling_;      // the block being filled
+    Block digesting_;    // the block written last, the helper's to digest
+    bool busy_ = false;  // the helper has not finished digesting_ yet
     int fd_ = -1;
-    int error_ = 0;
+    int error_ = 0;      // errno of the first failed write
     bool stop_ = false;
     bool alone_ = false;  // no helper could be started: the caller does its work
     std::mutex lock_;
