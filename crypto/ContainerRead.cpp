@@ -241,11 +241,14 @@ void LogInflateFault(const char* source, const ContainerFault& fault) {
 bool DecryptAES(const char* source, const char* target, const char* key, bool removeSource, bool, char*) {
     if (!source || !target) return false;
     PrintDebug("%s %s into %s with %s", "AES Decrypt", source, target, key ? key : "");
+    // Decrypted in place, the source name holds the plain file at the end.
+    struct stat a, b;
+    bool in_place = stat(source, &a) == 0 && stat(target, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
     PlainFileSink sink(target);
     ContainerFault fault;
     if (ReadContainer(source, key, sink, fault)) {
         if (!sink.Commit()) return false;
-        if (removeSource) Unlink(source);  // a directory of parts goes whole
+        if (removeSource && !in_place) Unlink(source);  // a directory of parts goes whole
         return true;
     }
     switch (fault.kind) {

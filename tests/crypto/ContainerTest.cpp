@@ -177,6 +177,10 @@ TEST_F(ContainerTest, DamagedContainersAndWrongKeysLeaveNoTarget) {
 }
 
 TEST_F(ContainerTest, FailedRunsKeepWhatWasThere) {
+    // Decrypted in place with removal, the plain file stays.
+    std::string in_place = Crypt("own", "own words", false);
+    ASSERT_TRUE(DecryptAES(in_place.c_str(), in_place.c_str(), kKey, true));
+    EXPECT_EQ("own words", ReadWholeFile(in_place));
     // A folder that is no container is never replaced by one.
     WriteWholeFile(Path("x.aes/keep"), "mine");
     EXPECT_EQ("", Crypt("x", "data", false));
