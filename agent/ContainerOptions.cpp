@@ -1,8 +1,8 @@
 #include "agent/ContainerOptions.h"
 
-#include <string.h>
 #include <time.h>
 
+#include "agent/CommandLine.h"
 #include "core/Globals.h"
 #include "crypto/Container.h"
 #include "crypto/Zip.h"
@@ -31,36 +31,38 @@ int Timed(Operation operation) {
     double start = Seconds();
     bool ok = operation();
     PrintScreen("It took: %2.2f sec\n", Seconds() - start);
-    return ok ? 0 : 1;
+    return ok ? kExitSuccess : kExitFailure;
 }
+
+const char* Key(int argc, char** argv) { return argc > 4 ? argv[4] : kBuiltInCryptKey; }
 
 }  // namespace
 
-int CryptOption(const char* in, const char* out, const char* key) {
-    return Timed([&] { return CryptAESTo(in, out, key ? key : kBuiltInCryptKey, false, nullptr, nullptr); });
+int OptionCrypt(int argc, char** argv) {
+    return Timed([&] { return CryptAESTo(argv[2], argv[3], Key(argc, argv), false, nullptr, nullptr); });
 }
 
-int DecryptOption(const char* in, const char* out, const char* key) {
-    return Timed([&] { return DecryptAES(in, out, key ? key : kBuiltInCryptKey, false); });
+int OptionDecrypt(int argc, char** argv) {
+    return Timed([&] { return DecryptAES(argv[2], argv[3], Key(argc, argv), false); });
 }
 
-int ZipOption(const char* in, const char* out) {
-    return Timed([&] { return ZipFile(in, out); });
+int OptionZip(int, char** argv) {
+    return Timed([&] { return ZipFile(argv[2], argv[3]); });
 }
 
-int UnzipOption(const char* in, const char* out) {
-    return Timed([&] { return DeZipFile(in, out); });
+int OptionUnzip(int, char** argv) {
+    return Timed([&] { return DeZipFile(argv[2], argv[3]); });
 }
 
-int DiffOption(const char* first, const char* second, const char* out) {
-    int result = MakeDiffFile(first, second, out);
+int OptionDiff(int, char** argv) {
+    int result = MakeDiffFile(argv[2], argv[3], argv[4]);
     PrintMessage("result is: %i", result);
-    return result == 0 || result == 1 ? 0 : 1;
+    return result == 0 || result == 1 ? kExitSuccess : kExitFailure;
 }
 
-int PrintLogsOption(const char* set) {
+int OptionPrintLogs(int, char** argv) {
     Client client;
-    snprintf(client.base_id, sizeof(client.base_id), "%s", set ? set : "");
+    snprintf(client.base_id, sizeof(client.base_id), "%s", argv[2]);
     snprintf(client.box_name, sizeof(client.box_name), "%s", config ? config->name : "");
     VersionNode version;
     version.SetHashName("0123456789abcdef0123456789abcdef");
@@ -72,19 +74,5 @@ int PrintLogsOption(const char* set) {
         GetServerPath(path, &client, &version, nullptr, sizeof(path));
     }
     PrintMessage("%i done in %2.2fs", kPrintLogsRounds, Seconds() - start);
-    return 0;
-}
-
-int RunContainerOption(int argc, char** argv) {
-    if (argc < 2) return -1;
-    const char* name = argv[1];
-    auto is = [&](const char* a, const char* b) { return !strcmp(name, a) || (b && !strcmp(name, b)); };
-    const char* key = argc > 4 ? argv[4] : nullptr;
-    if (is("-c", "--crypt")) return argc < 4 ? -1 : CryptOption(argv[2], argv[3], key);
-    if (is("-d", "--decrypt")) return argc < 4 ? -1 : DecryptOption(argv[2], argv[3], key);
-    if (is("--zip", "-z")) return argc < 4 ? -1 : ZipOption(argv[2], argv[3]);
-    if (is("--unzip", "-u")) return argc < 4 ? -1 : UnzipOption(argv[2], argv[3]);
-    if (is("--diff", nullptr)) return argc < 5 ? -1 : DiffOption(argv[2], argv[3], argv[4]);
-    if (is("--printlogs", nullptr)) return argc < 3 ? -1 : PrintLogsOption(argv[2]);
-    return -1;
+    return kExitSuccess;
 }
