@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
+# Daemons started from here announce themselves on this machine only.
+export ZELAGENT_BROADCAST_ADDRESS=127.0.0.1
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=ON >/dev/null
 ninja -C build-asan
 # The Debian package, built in build-package/ (kept between runs), listed,

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "agent/ContainerOptions.h"
 #include "agent/Options.h"
 #include "core/Globals.h"
 #include "foundation/Log.h"
@@ -11,9 +12,7 @@ namespace {
 
 const int kAny = kAnyArguments;
 
-// Compared in this order, name then alias; one line per option. The
-// encrypted-container options (-c/--crypt, -d/--decrypt, --zip/-z,
-// --unzip/-u, --diff, --printlogs) join this table with their own code.
+// Compared in this order, name then alias; one line per option.
 const CommandLineOption kOptions[] = {
     // Public options.
     {"--version", "-v", 0, kAny, OptionVersion},
@@ -38,6 +37,10 @@ const CommandLineOption kOptions[] = {
     {"--keys", nullptr, 1, 1, OptionKeys},
     {"--password-keys", nullptr, 1, 1, OptionPasswordKeys},
     {"--priv", nullptr, 2, 2, OptionPrivateKey},
+    {"-c", "--crypt", 2, 3, OptionCrypt},
+    {"-d", "--decrypt", 2, 3, OptionDecrypt},
+    {"--zip", "-z", 2, 2, OptionZip},
+    {"--unzip", "-u", 2, 2, OptionUnzip},
     {"--md5", nullptr, 1, 1, OptionMd5},
     {"--md5sum", nullptr, 1, 1, OptionMd5Sum},
     {"--bench", nullptr, 0, kAny, OptionBench},
@@ -70,6 +73,7 @@ const CommandLineOption kOptions[] = {
     {"--read", nullptr, 1, 1, OptionRead},
     {"--size", nullptr, 1, 1, OptionSize},
     {"--count", nullptr, 1, 1, OptionCount},
+    {"--diff", nullptr, 3, 3, OptionDiff},
     {"--copy", nullptr, 2, 2, OptionCopy},
     {"--thread_copy", nullptr, 2, 2, OptionThreadCopy},
     {"--unlink", nullptr, 1, 1, OptionUnlink},
@@ -100,6 +104,7 @@ const CommandLineOption kOptions[] = {
     {"--mutex", nullptr, 0, kAny, OptionMutex},
     {"--allocate", nullptr, 0, kAny, OptionAllocate},
     {"--vectors", nullptr, 1, 1, OptionVectors},
+    {"--printlogs", nullptr, 1, 1, OptionPrintLogs},
     {"--bufsiz", nullptr, 0, kAny, OptionBufsiz},
     {"--printer", nullptr, 0, kAny, OptionPrinter},
     {"--check-bug-pthread", nullptr, 0, kAny, OptionCheckBugPthread},

@@ -13,6 +13,7 @@
 #include "agent/SelfUpdate.h"
 #include "core/Globals.h"
 #include "core/ThreadManager.h"
+#include "dialogue/Connections.h"
 #include "dialogue/Identification.h"
 #include "dialogue/Listener.h"
 #include "dialogue/RemoteSetup.h"
@@ -22,6 +23,7 @@
 #include "foundation/Threads.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
+#include "records/PendingConfig.h"
 #include "transport/Broadcast.h"
 #include "transport/SocketError.h"
 
@@ -85,6 +87,8 @@ void InitVariables(int argc, char** argv) {
     SetProcessFolders(&res->folders);
     // Adding a backup set asks the set's machine over the network.
     SetOperatingSystemProbe(AskOperatingSystem);
+    // The configuration test asks whether the server answers.
+    SetServerProbe(VerifyClientExists);
     thread_manager = new ThreadManager();
     config = new Config();
     int read = config->ReadConfig(nullptr);

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,55 +15,14 @@
 
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Log.h"
+#include "foundation/Spawn.h"
 
 namespace {
 
-// Starts "/bin/sh -c command" with the signal dispositions and mask a
-// program expects: the agent ignores SIGPIPE (a vanished peer must surface
-// as a socket error), and an ignored signal would survive the exec, so a
-// writer into a closed pipe would never end. Every descriptor of the agent
-// is close-on-exec; with `output` the child's standard output is the write
-// end of a new pipe whose read end is returned there. The pid, or -1.
+// Starts "/bin/sh -c command"; with `output`, the read end of a pipe that
+// carries the command's standard output.
 pid_t SpawnShell(const char* command, int* output) {
-    int pipe_ends[2] = {-1, -1};
-    if (output && pipe2(pipe_ends, O_CLOEXEC) != 0) return -1;
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults, empty;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigemptyset(&empty);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &empty);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (output) posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
-    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command), nullptr};
-    fflush(stdout);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (output) {
-        close(pipe_ends[1]);
-        if (rc != 0) close(pipe_ends[0]);
-        *output = rc == 0 ? pipe_ends[0] : -1;
-    }
-    if (rc != 0) {
-        errno = rc;
-        return -1;
-    }
-    return pid;
-}
-
-// The child's wait status, or -1.
-int WaitChild(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return status;
+    return SpawnChild({"/bin/sh", "-c", command}, output);
 }
 
 }  // namespace

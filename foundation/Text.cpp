@@ -197,6 +197,19 @@ void EachLine(const char* text, size_t size, Take take) {
 
 }  // namespace
 
+std::vector<std::string> SplitWords(const std::string& text) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && text[i] == ' ') i++;
+        size_t end = text.find(' ', i);
+        if (end == std::string::npos) end = text.size();
+        if (end > i) words.push_back(text.substr(i, end - i));
+        i = end;
+    }
+    return words;
+}
+
 std::vector<std::string> SplitLines(const char* text) {
     std::vector<std::string> out;
     if (!text) return out;

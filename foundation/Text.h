@@ -67,6 +67,9 @@ inline void CopyText(char (&out)[N], const char* text) {
     snprintf(out, N, "%s", text ? text : "");
 }
 
+// The words of `text` split at blanks; runs of blanks count as one and no
+// word is empty.
+std::vector<std::string> SplitWords(const std::string& text);
 // The lines of `text` split at line feeds, without their "\r" and without
 // empty lines (null gives none).
 std::vector<std::string> SplitLines(const char* text);

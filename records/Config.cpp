@@ -326,11 +326,6 @@ int Config::CopyNetwork(const Config* other) {
     return 0;
 }
 
-int Config::TestNetwork() {
-    // Resolving and probing the server needs the connection layer.
-    return -2;
-}
-
 int Config::AddRoute(const char* a, const char* b, const char* c) {
     routes.push_back(new Route(a, b, c));
     WriteConfig();

@@ -50,6 +50,9 @@ public:
     void SetIP(const char* a, const char* b, const char* c, const char* d);
     void SetEmail(const char* text);
     int CopyNetwork(const Config* other);
+    // Whether the global configuration's server can be reached: 0, -2 when
+    // its name does not resolve (or no server is configured), -3 when it
+    // does not answer (PendingConfig.cpp).
     int TestNetwork();
 
     int AddRoute(const char* a, const char* b, const char* c);
@@ -102,6 +105,8 @@ public:
     int LoadQuotas() { return 0; }
     int SynchroniseEmails() { return 0; }
     int SynchroniseQuotas() { return 0; }
+    // The mail hook: sends nothing in this agent.
+    int EMail(const char*, unsigned = 0) { return 0; }
     Client* GetBoxAt(int) { return nullptr; }
     int UpdateBox(Client*) { return 0; }
 

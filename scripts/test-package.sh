@@ -31,7 +31,8 @@ for file in opt/zelagent/zelagent lib/systemd/system/zelagent.service etc/logrot
   grep -q " \./$file\$" <<<"$listing" || fail "$file is not in $deb"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-grep -q zlib1g <<<"$depends" && grep -q libgmp <<<"$depends" || fail "Depends lacks zlib or GMP: $depends"
+grep -q zlib1g <<<"$depends" && grep -q libgmp <<<"$depends" && grep -q patch <<<"$depends" ||
+  fail "Depends lacks zlib, GMP or patch: $depends"
 [ "$(dpkg-deb -I "$deb" conffiles)" = /etc/logrotate.d/zelagent ] ||
   fail "the logrotate file is not the only conffile"
 

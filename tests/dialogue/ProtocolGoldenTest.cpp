@@ -200,7 +200,7 @@ TEST(ProtocolDocument, EveryGoldenExampleIsWhatTheCodeSendsToday) {
         {"commands",
          [] {
              return Exchange(Serve, [](Sock* s) {
-                 for (const char* line : {"echo hello", "this_version", "query 7", "dir"}) Ask(s, line);
+                 for (const char* line : {"echo hello", "this_version", "query 7", "dir", "config crypt get"}) Ask(s, line);
                  s->Write("close");
              });
          }},

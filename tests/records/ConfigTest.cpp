@@ -5,6 +5,7 @@
 
 #include "core/Globals.h"
 #include "records/Config.h"
+#include "records/ServerReset.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -153,6 +154,15 @@ TEST(ConfigQuota, FreeSpaceOnlyForEnforcedByteQuotas) {
     Quota cut("a-very-long-owner-name-longer-than-thirty", "namenamename", "UNITS", 1, 1);
     EXPECT_STREQ("namenamena", cut.name);
     EXPECT_STREQ("UNITS", cut.unit);
+}
+
+TEST(ServerReset, AServerNameThatIsNoFolderNameTakesNothingWithIt) {
+    TestHome home;
+    WriteWholeFile(home.path("conf/pub"), "k");
+    WriteWholeFile(home.path("keep"), "k");
+    RemoveResetFiles("..");
+    EXPECT_FALSE(PathExists(home.path("conf/pub")));
+    EXPECT_TRUE(PathExists(home.path("keep")));
 }
 
 }  // namespace

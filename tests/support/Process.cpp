@@ -109,7 +109,8 @@ std::string InstallAgent(const std::string& dir) {
     const char* kStubbed[][2] = {{"ZELAGENT_PROGRAM_REBOOT", "stub-reboot"},
                                  {"ZELAGENT_PROGRAM_HALT", "stub-halt"},
                                  {"ZELAGENT_PROGRAM_DATE_SET", "stub-date"},
-                                 {"ZELAGENT_PROGRAM_NTP", "stub-ntp"}};
+                                 {"ZELAGENT_PROGRAM_NTP", "stub-ntp"},
+                                 {"ZELAGENT_PROGRAM_STORAGE_SCRIPT", "stub-storage"}};
     for (auto& stub : kStubbed) {
         std::string path = dir + "/" + stub[1];
         WriteWholeFile(path, "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> \"$(dirname \"$0\")/programs.log\"\n", 0755);
