@@ -6,10 +6,14 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "agent/CommandLine.h"
 #include "agent/Scheduler.h"
+#include "agent/SelfUpdate.h"
 #include "core/Globals.h"
 #include "core/ThreadManager.h"
+#include "dialogue/Connections.h"
 #include "dialogue/Identification.h"
 #include "dialogue/Listener.h"
 #include "dialogue/RemoteSetup.h"
@@ -19,9 +23,15 @@
 #include "foundation/Threads.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
+#include "records/PendingConfig.h"
+#include "transport/Broadcast.h"
 #include "transport/SocketError.h"
 
 namespace {
+
+// How long the teardown waits for the other threads: the listener notices
+// the stop flag within a second; a connection leaves after its command.
+const double kThreadsLeaveSeconds = 3;
 
 void WritePidFile(int argc, char** argv) {
     bool daemon = argc == 1;
@@ -36,9 +46,30 @@ void WritePidFile(int argc, char** argv) {
     CloseFILE(f);
 }
 
+// Removes the pid file when it still names this process.
+void RemovePidFile() {
+    char path[420];
+    snprintf(path, sizeof(path), "%spid", res->conf_dir);
+    FILE* f = fopen(path, "re");
+    if (!f) return;
+    int pid = 0;
+    bool ours = fscanf(f, "%i", &pid) == 1 && pid == (int)getpid();
+    fclose(f);
+    if (ours) unlink(path);
+}
+
 void OnStopSignal(int) { request_stop_from_signal(); }
+void OnHangup(int) { RequestLogReopen(); }
+
+// A restart (2) or an update (3) handed to the service manager.
+bool ServiceRestart(int kill) { return (kill == 2 || kill == 3) && res && res->argc == 1 && UnderServiceManager(); }
 
 }  // namespace
+
+bool UnderServiceManager() {
+    const char* id = getenv("INVOCATION_ID");
+    return id && *id;
+}
 
 void InitVariables(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
@@ -56,6 +87,8 @@ void InitVariables(int argc, char** argv) {
     SetProcessFolders(&res->folders);
     // Adding a backup set asks the set's machine over the network.
     SetOperatingSystemProbe(AskOperatingSystem);
+    // The configuration test asks whether the server answers.
+    SetServerProbe(VerifyClientExists);
     thread_manager = new ThreadManager();
     config = new Config();
     int read = config->ReadConfig(nullptr);
@@ -65,6 +98,10 @@ void InitVariables(int argc, char** argv) {
         config->LoadQuotas();
     }
     WritePidFile(argc, argv);
+    // The environment's discovery and housekeeping settings are fixed now,
+    // before any thread starts.
+    broadcast_settings();
+    scheduler_settings();
 }
 
 void DestroyVariables() {
@@ -91,9 +128,15 @@ void DestroyVariables() {
 }
 
 int MainFunction() {
+    // A daemon that cannot log would run blind: say why, and leave no pid
+    // file naming a process that is gone.
+    if (ClearLogFiles() != 0) {
+        fprintf(stderr, "Cannot write the log folder %s: %s\n", res->logs_dir, strerror(errno));
+        RemovePidFile();
+        return 1;
+    }
     if (thread_manager) thread_manager->SetState(0x1);
     try {
-        ClearLogFiles();
         InitDisplay();
         IdentifyWithServer(0, 0);
         StartThread(ListenToPort, nullptr);
@@ -106,7 +149,7 @@ int MainFunction() {
         PrintMessage("MainFunction: Socket Error not caught...pas bien: %s", e.message);
     }
     if (thread_manager) thread_manager->ResetState(0x1);
-    return 0;
+    return ServiceRestart(get_kill()) ? kExitServiceRestart : 0;
 }
 
 void InitDisplay() {
@@ -133,27 +176,34 @@ void InitDisplay() {
     PrintMessage(" ");
 }
 
-void FollowUpCommand(int kill, char* out, unsigned size) {
-    out[0] = 0;
-    if (!res) return;
-    if (kill == 2) {
-        snprintf(out, size, "%s &", res->program_path);
-    } else if (kill == 3) {
-        snprintf(out, size, "%s --update \"%s\" \"%s\" &", res->update_program, res->program_path,
-                 res->update_program);
-    }
+std::string FollowUpCommand(int kill) {
+    if (!res) return "";
+    // Quoted whole: a path may hold blanks or shell characters, and is never
+    // cut to a fixed length.
+    if (kill == 2) return ShellQuote(res->program_path) + " &";
+    if (kill == 3)
+        return ShellQuote(res->update_program) + " --update " + ShellQuote(res->program_path) + " " +
+               ShellQuote(res->update_program) + " &";
+    return "";
 }
 
 void KillApplication() {
     if (!res) return;
     if (res->argc == 1) PrintEvent("SYSTEM", "Arret du logiciel");
-    char command[1300];
-    FollowUpCommand(get_kill(), command, sizeof(command));
-    DestroyVariables();
-    if (command[0]) Execute(command, nullptr, 1);
+    int kill = get_kill();
+    std::string command;
+    if (!ServiceRestart(kill))
+        command = FollowUpCommand(kill);
+    else if (kill == 3)
+        CopyUpdate(res->program_path, res->update_program);
+    // A connection or a command worker may still be running: the globals are
+    // freed only once every thread has left, and otherwise left to the
+    // process's end (a connection idle in a read ends with the process).
+    if (WaitForThreads(kThreadsLeaveSeconds)) DestroyVariables();
+    if (!command.empty()) Execute(command.c_str(), nullptr, 1);
 }
 
-void InstallSignalHandlers() {
+void InstallSignalHandlers(bool hangup_reopens_logs) {
     struct sigaction action;
     memset(&action, 0, sizeof(action));
     action.sa_handler = OnStopSignal;
@@ -161,4 +211,9 @@ void InstallSignalHandlers() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    if (!hangup_reopens_logs) return;
+    // A log rotation may come at any time: calls it interrupts restart.
+    action.sa_handler = OnHangup;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGHUP, &action, nullptr);
 }

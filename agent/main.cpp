@@ -1,5 +1,6 @@
 // zelagent: the daemon with no arguments, a one-shot command line otherwise.
 #include <stdlib.h>
+#include <string.h>
 
 #include "agent/CommandLine.h"
 #include "agent/Lifecycle.h"
@@ -7,10 +8,8 @@
 int main(int argc, char** argv) {
     InitVariables(argc, argv);
     atexit(KillApplication);
-    InstallSignalHandlers();
-    if (argc == 1)
-        MainFunction();
-    else
-        Arguments(argc, argv);
-    return 0;
+    bool listener = argc > 1 && (strcmp(argv[1], "-l") == 0 || strcmp(argv[1], "--listen") == 0);
+    InstallSignalHandlers(argc == 1 || listener);
+    if (argc == 1) return MainFunction();
+    return Arguments(argc, argv);
 }

@@ -9,7 +9,7 @@
 #include "foundation/ReplacementFile.h"
 #include "foundation/Threads.h"
 
-int thread_manager_count = 0;
+std::atomic<int> thread_manager_count{0};
 
 namespace {
 
@@ -33,6 +33,10 @@ private:
 
 pthread_mutex_t* Threads() { return mutex ? &mutex->mutex_threads : nullptr; }
 pthread_mutex_t* Modified() { return mutex ? &mutex->mutex_thread_modified : nullptr; }
+
+// The export runs on every pass of the housekeeping loop: a lasting failure
+// is logged once, then counted.
+RepeatedError export_errors;
 
 }  // namespace
 
@@ -137,6 +141,18 @@ void ThreadManager::RemoveThread() {
     }
 }
 
+void ThreadManager::SumJobSizes(int64_t& done, int64_t& total) {
+    done = total = 0;
+    Hold lock(Threads(), "ThreadManager::SumJobSizes");
+    if (!lock.ok) return;
+    for (const ThreadNode* n : nodes_) {
+        for (const ThreadState* s : n->states) {
+            done += s->size;
+            total += s->total_size;
+        }
+    }
+}
+
 void ThreadManager::SetModified(bool value) {
     Hold lock(Modified(), "ThreadManager::SetModified");
     modified_ = value;
@@ -155,7 +171,7 @@ bool ThreadManager::Export() {
     ReplacementFile file(res->threads_file);
     FILE* f = file.Open() ? file.stream() : nullptr;
     if (!f) {
-        PrintError("ThreadManager::Export: Could not open %s for writing", res->threads_file);
+        export_errors.Report("ThreadManager::Export: Could not open %s for writing", res->threads_file);
         return false;
     }
     fprintf(f, "<thread_manager>\n");
@@ -165,9 +181,10 @@ bool ThreadManager::Export() {
     // tries again. A progress report is rewritten on every change and need
     // not outlive a crash: no wait for the disk.
     if (!file.Commit(false)) {
-        PrintError("ThreadManager::Export: Could not write %s", res->threads_file);
+        export_errors.Report("ThreadManager::Export: Could not write %s", res->threads_file);
         return false;
     }
+    export_errors.Clear();
     SetModified(false);
     return true;
 }
@@ -176,7 +193,7 @@ bool ThreadManager::Import(const char* path) {
     if (!path) return false;
     Hold lock(Threads(), "ThreadManager::Import");
     if (!lock.ok) return false;
-    FILE* f = fopen(path, "r");
+    FILE* f = fopen(path, "re");
     if (!f) return false;
     char line[400];
     bool added = false;

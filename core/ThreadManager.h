@@ -11,11 +11,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <list>
 
 #include "core/ThreadState.h"
 
-extern int thread_manager_count;
+extern std::atomic<int> thread_manager_count;
 
 class ThreadManager {
 public:
@@ -55,7 +56,7 @@ public:
     bool KeepGoing() { return false; }
 
     // Writes the status file (threads_file) when something changed since the
-    // last successful export: "<path>.tmp" first, then renamed over the file,
+    // last successful export: a temporary file first (ReplacementFile), then renamed over the file,
     // so a reader never sees a partial file. True when written. An export
     // that fails leaves `modified` set so the next pass retries.
     bool Export();
@@ -67,6 +68,9 @@ public:
     // The progress of the activity named `name`: "status done total
     // \"file\" filedone filetotal seconds", or "0 " when nobody works on it.
     void GetThreadInfo(const char* name, char* out, size_t size = 410);
+
+    // The job sizes summed over every record: bytes done and bytes in total.
+    void SumJobSizes(int64_t& done, int64_t& total);
 
     // The number of nodes (for tests and diagnostics).
     size_t CountThreads();

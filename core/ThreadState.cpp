@@ -7,8 +7,8 @@
 #include "foundation/Log.h"
 #include "foundation/Text.h"
 
-int thread_state_count = 0;
-int thread_node_count = 0;
+std::atomic<int> thread_state_count{0};
+std::atomic<int> thread_node_count{0};
 
 bool IsJobCode(uint32_t code) {
     switch (code) {

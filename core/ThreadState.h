@@ -9,12 +9,13 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <vector>
 
 // Live instance counts for the "objects" diagnostic; changed under
 // "mutex_threads" (or by the only thread that sees the object).
-extern int thread_state_count;
-extern int thread_node_count;
+extern std::atomic<int> thread_state_count;
+extern std::atomic<int> thread_node_count;
 
 // Activity codes (single bits; a thread's combined state is their sum).
 enum : uint32_t {

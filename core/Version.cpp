@@ -5,7 +5,7 @@
 #include "core/Globals.h"
 
 int version_major = 12, version_month = 2, version_day = 2, version_minor = 2;
-int version_count = 0;
+std::atomic<int> version_count{0};
 
 namespace {
 

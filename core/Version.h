@@ -1,9 +1,11 @@
 // An agent version: major, month, day, minor, text form "%i.%i.%i.%i".
 #pragma once
 
+#include <atomic>
+
 extern int version_major, version_month, version_day, version_minor;
 // Live Version objects, shown by a diagnostic of the dispatcher.
-extern int version_count;
+extern std::atomic<int> version_count;
 
 class Version {
 public:

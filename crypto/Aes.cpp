@@ -6,9 +6,9 @@
 #include "foundation/Log.h"
 #include "foundation/base.h"
 
-int mot_count = 0;
-int aes_state_count = 0;
-int aes_cipher_count = 0;
+std::atomic<int> mot_count{0};
+std::atomic<int> aes_state_count{0};
+std::atomic<int> aes_cipher_count{0};
 
 namespace {
 

@@ -12,11 +12,13 @@
 
 #include <stdint.h>
 
+#include <atomic>
+
 #include "crypto/AesHardware.h"
 
-extern int mot_count;
-extern int aes_state_count;
-extern int aes_cipher_count;
+extern std::atomic<int> mot_count;
+extern std::atomic<int> aes_state_count;
+extern std::atomic<int> aes_cipher_count;
 
 // Multiplication by x (i.e. by 2) in GF(2^8).
 unsigned char xtime(unsigned char b);

@@ -9,7 +9,7 @@
 #include "foundation/Log.h"
 #include "foundation/base.h"
 
-int md5_count = 0;
+std::atomic<int> md5_count{0};
 
 namespace {
 
@@ -256,7 +256,7 @@ int MD5::HashFile(const char* path) {
         }
         return -1;
     }
-    FILE* f = path ? fopen(path, "rb") : nullptr;
+    FILE* f = path ? fopen(path, "rbe") : nullptr;
     if (!f) {
         if (!path || strcmp(path, kQuietMissingFile) != 0)
             PrintError("MD5::HashFile(%s): ERROR %s", path ? path : "", strerror(errno));
@@ -273,7 +273,7 @@ int MD5::HashFile(const char* path) {
 }
 
 long long MD5::PartialHashFile(const char* path, long long limit) {
-    FILE* f = path ? fopen(path, "rb") : nullptr;
+    FILE* f = path ? fopen(path, "rbe") : nullptr;
     if (!f) return -1;
     char block[kFileBlock];
     long long done = 0;

@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include <atomic>
+
 struct md5_t {
     uint32_t md5_A, md5_B, md5_C, md5_D;  // chaining words
     uint32_t md5_total[2];                // bytes processed: low, high
@@ -26,7 +28,7 @@ void md5_sig_to_string(void* signature, char* text, int size);
 void md5_sig_from_string(void* signature, const char* text);
 
 // Live MD5 objects (diagnostics only; no lock).
-extern int md5_count;
+extern std::atomic<int> md5_count;
 
 class MD5 {
   public:

@@ -14,7 +14,7 @@
 #include "foundation/Threads.h"
 #include "foundation/base.h"
 
-int rsa_key_count = 0;
+std::atomic<int> rsa_key_count{0};
 
 std::string IntegerToHex(const mpz_t value) {
     // Base 16 is a power of two, so the size is exact (plus a sign).

@@ -11,9 +11,10 @@
 #include <gmp.h>
 #include <stddef.h>
 
+#include <atomic>
 #include <string>
 
-extern int rsa_key_count;
+extern std::atomic<int> rsa_key_count;
 
 class RSAKey {
   public:

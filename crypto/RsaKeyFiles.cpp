@@ -3,15 +3,12 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 
-#include "core/Globals.h"
 #include "crypto/AesKeys.h"
 #include "crypto/AesVetrak.h"
 #include "crypto/Rsa.h"
-#include "foundation/FileOps.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "foundation/ReplacementFile.h"
@@ -72,7 +69,7 @@ int WriteKey(const char* path, RSAKey* key, const char* aesKey) {
 
 int ReadKey(const char* path, RSAKey* key, const char* aesKey) {
     if (!path || !key) return 0;
-    FILE* f = fopen(path, "rb");
+    FILE* f = fopen(path, "rbe");
     if (!f) return 0;
     unsigned m = 0, e = 0;
     if (fscanf(f, "%u %u", &m, &e) != 2 || fgetc(f) != '\n') return IncorrectFormat(path, f);
@@ -133,19 +130,4 @@ int ReadPubKey(RSAKey* key, const char* name) {
     char path[400];
     if (!GetKeyPathFromName(path, sizeof(path), name, "pub")) return 0;
     return ReadKey(path, key, nullptr);
-}
-
-void RemoveIdentityKeyFiles(const char* server_name) {
-    char path[520];
-    for (const char* suffix : {"pub", "priv"})
-        if (GetKeyPathFromName(path, sizeof(path), nullptr, suffix)) unlink(path);
-    if (!IsSafePathComponent(server_name)) {
-        PrintError("RemoveIdentityKeyFiles: server name (%s) is not a folder name, its keys stay",
-                   server_name ? server_name : "");
-        return;
-    }
-    // Named without its final separator: a link planted there goes, not
-    // what it points to.
-    snprintf(path, sizeof(path), "%s%s", res ? res->conf_dir : "", server_name);
-    RemoveDir(path);
 }

@@ -39,10 +39,3 @@ int WritePubKey(RSAKey* key, const char* name);
 // 1 when read; a missing private file is logged, a missing public one is not.
 int ReadPrivKey(RSAKey* key, const char* name, const char* passPhrase);
 int ReadPubKey(RSAKey* key, const char* name);
-
-// Removes the key files of an agent the server no longer knows (the reset of
-// identification, and of the configuration commands): the agent's own pair,
-// "<conf>/pub" and "<conf>/priv", and the folder of the server's keys,
-// "<conf>/<server_name>/", only when `server_name` is one safe path
-// component (anything else could name a folder above or beside it).
-void RemoveIdentityKeyFiles(const char* server_name);

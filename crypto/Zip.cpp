@@ -2,11 +2,13 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <string>
 
+#include "crypto/Container.h"
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
 
@@ -15,28 +17,33 @@ namespace {
 const int kZipBlock = 8192;
 const int kUnzipBlock = 512;
 
-// An encrypted container starts with the three letters "aes".
-bool StartsEncrypted(const char* path) {
-    FILE* f = fopen(path, "r");
-    if (!f) return false;
-    char head[3];
-    size_t n = fread(head, 1, 3, f);
-    fclose(f);
-    return n == 3 && memcmp(head, "aes", 3) == 0;
+// Writing the target would truncate the source before it is read.
+bool SameFile(const char* a, const char* b) {
+    struct stat x, y;
+    return stat(a, &x) == 0 && stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
 }  // namespace
 
 bool Zip(char* path, bool removeSource) {
-    if (!path || StartsEncrypted(path)) return false;
+    if (!path) return false;
     std::string target = std::string(path) + ".gz";
+    if (!ZipFile(path, target.c_str())) return false;
+    if (removeSource) Unlink(path);
+    memcpy(path, target.c_str(), target.size() + 1);
+    return true;
+}
+
+bool ZipFile(const char* path, const char* target_name) {
+    if (!path || !target_name || IsAES(path) || SameFile(path, target_name)) return false;
+    std::string target = target_name;
     PrintDebug("Zip %s into %s", path, target.c_str());
-    FILE* in = fopen(path, "rb");
+    FILE* in = fopen(path, "rbe");
     if (!in) {
         PrintMessage("Zip: %s does not exist", path);
         return false;
     }
-    gzFile out = gzopen(target.c_str(), "wb");
+    gzFile out = gzopen(target.c_str(), "wbe");
     if (!out) {
         fclose(in);
         PrintError("Zip: Cannot open %s for writing", target.c_str());
@@ -64,23 +71,30 @@ bool Zip(char* path, bool removeSource) {
         unlink(target.c_str());
         return false;
     }
+    return true;
+}
+
+bool DeZip(char* path, bool removeSource) {
+    if (!path) return false;
+    size_t length = strlen(path);
+    if (length <= 3) return false;  // no name would be left
+    std::string target(path, length - 3);
+    if (!DeZipFile(path, target.c_str())) return false;
     if (removeSource) Unlink(path);
     memcpy(path, target.c_str(), target.size() + 1);
     return true;
 }
 
-bool DeZip(char* path, bool removeSource) {
-    if (!path || StartsEncrypted(path)) return false;
-    size_t length = strlen(path);
-    if (length <= 3) return false;  // no name would be left
-    std::string target(path, length - 3);
+bool DeZipFile(const char* path, const char* target_name) {
+    if (!path || !target_name || IsAES(path) || SameFile(path, target_name)) return false;
+    std::string target = target_name;
     PrintDebug("%s %s into %s", "Unzip", path, target.c_str());
-    gzFile in = gzopen(path, "rb");
+    gzFile in = gzopen(path, "rbe");
     if (!in) {
         PrintMessage("%s does not exist", path);
         return false;
     }
-    FILE* out = fopen(target.c_str(), "wb");
+    FILE* out = fopen(target.c_str(), "wbe");
     if (!out) {
         gzclose(in);
         PrintError("Cannot open %s for writing", target.c_str());
@@ -116,7 +130,5 @@ bool DeZip(char* path, bool removeSource) {
         unlink(target.c_str());
         return false;
     }
-    if (removeSource) Unlink(path);
-    memcpy(path, target.c_str(), target.size() + 1);
     return true;
 }

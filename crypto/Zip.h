@@ -12,3 +12,6 @@ bool Zip(char* path, bool removeSource);
 // On success the caller's text becomes the new name. A read error leaves no
 // partial target.
 bool DeZip(char* path, bool removeSource);
+// The same with the target named by the caller; the source stays.
+bool ZipFile(const char* path, const char* target);
+bool DeZipFile(const char* path, const char* target);

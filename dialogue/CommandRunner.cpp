@@ -1,6 +1,10 @@
 #include "dialogue/CommandRunner.h"
 
+#include <stdlib.h>
+#include <string.h>
 #include <time.h>
+
+#include <atomic>
 
 #include "foundation/Commands.h"
 #include "foundation/Log.h"
@@ -11,11 +15,39 @@ int keep_alive_interval = 300;
 
 namespace {
 
-// The command thread only sets `done`; the caller polls it.
-void* RunCommand(void* argument) {
-    ThreadExecute(argument);
+// The command the worker runs, shared with the connection thread: whichever
+// lets go last frees it. A connection that fails while the command runs
+// ("RUNNING" cannot be written) leaves at once; the worker finishes on its
+// own copy and never writes into the caller's Command.
+struct SharedCommand {
+    explicit SharedCommand(const char* line) : command(line) {}
+    Command command;
+    std::atomic<int> holders{2};
+};
+
+void LetGo(SharedCommand* shared) {
+    if (--shared->holders == 0) delete shared;
+}
+
+void* RunShared(void* argument) {
+    SharedCommand* shared = static_cast<SharedCommand*>(argument);
+    ThreadExecute(&shared->command);
+    LetGo(shared);
     return nullptr;
 }
+
+// Lets go of the connection thread's hold on every way out, a SocketError
+// included.
+class Hold {
+public:
+    explicit Hold(SharedCommand* shared) : shared_(shared) {}
+    ~Hold() { LetGo(shared_); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    SharedCommand* shared_;
+};
 
 }  // namespace
 
@@ -24,12 +56,16 @@ int ThreadExecuteWithSock(Command* command, Sock* sock) {
     if (!sock) return -2;
     PrintMessage("Executing [%s]", command->command);
     time_t start = time(nullptr);
-    if (!StartThread(RunCommand, command)) {
+    SharedCommand* shared = new SharedCommand(command->command);
+    if (!StartThread(RunShared, shared)) {
         // Without a worker, run it here: the peer still gets its answer.
-        ThreadExecute(command);
+        shared->holders--;
+        ThreadExecute(&shared->command);
     }
+    Hold hold(shared);
+    const Command& running = shared->command;
     time_t last = start;
-    while (!command->done.load()) {
+    while (!running.done.load()) {
         Wait(0.05);
         time_t now = time(nullptr);
         if (now - last >= keep_alive_interval) {
@@ -37,6 +73,11 @@ int ThreadExecuteWithSock(Command* command, Sock* sock) {
             last = now;
         }
     }
+    command->result = running.result;
+    command->error_number = running.error_number;
+    free(command->error);
+    command->error = running.error ? strdup(running.error) : nullptr;
+    command->done = 1;
     PrintMessage("Executed [%s] in %i sec", command->command, (int)(time(nullptr) - start));
     return 0;
 }

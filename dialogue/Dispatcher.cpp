@@ -31,6 +31,7 @@ const CommandEntry kGroupBM[] = {
 };
 const CommandEntry kGroupC[] = {
     {"clear_logs", false, commands::ClearLogs},
+    {"config ", true, commands::Configure},
     {"cwd", false, commands::Cwd},
 };
 const CommandEntry kGroupE[] = {
@@ -52,6 +53,7 @@ const CommandEntry kGroupG[] = {
     {"get_relative ", true, commands::GetRelative},
     {"get_fast ", true, commands::GetFast},
     {"get_fast_2 ", true, commands::GetFast},
+    {"get_key ", true, commands::GetKey},
 };
 const CommandEntry kGroupI[] = {
     {"ides_md5", false, commands::Md5Ides},
@@ -64,6 +66,7 @@ const CommandEntry kGroupNOPQ[] = {
     {"no_footer", false, commands::NoFooter},
     {"operating_system", false, commands::OperatingSystem},
     {"objects", false, commands::Objects},
+    {"patch_config", false, commands::PatchConfig},
     {"query ", true, commands::Query},
 };
 const CommandEntry kGroupR[] = {
@@ -73,8 +76,13 @@ const CommandEntry kGroupR[] = {
 };
 const CommandEntry kGroupS[] = {
     {"save ", true, commands::Save},
+    {"save_config", false, commands::SaveConfig},
+    {"save_config_update", false, commands::SaveConfigUpdate},
     {"send ", true, commands::Send},
     {"send_fast ", true, commands::SendFast},
+    {"set_password ", true, commands::SetPassword},
+    {"set_priv_key ", true, commands::SetPrivKey},
+    {"set_pub_key ", true, commands::SetPubKey},
     {"shutdown", false, commands::Shutdown},
     {"supersave ", true, commands::Supersave},
     {"system_error", false, commands::SystemError},
@@ -135,16 +143,16 @@ Group GroupFor(char c) {
     }
 }
 
-// Lines polled often or carrying a password are never logged.
+// Lines polled often or carrying a password are never logged ("set_password "
+// carries two, like "set_password2").
 bool IsSilent(const char* line) {
     return strcmp(line, "config client get all") == 0 || strcmp(line, "config systime get") == 0 ||
-           strncmp(line, "set_password2", 13) == 0;
+           strncmp(line, "set_password", 12) == 0;
 }
 
 void TearDown(Session& session) {
     if (session.network_changed && config) config->UpdateNetwork();
-    delete session.pending;
-    session.pending = nullptr;
+    session.pending.Drop();
     set_thinking(false);
     if (thread_manager) thread_manager->RemoveThread();
 }
@@ -191,12 +199,15 @@ void* ReceiveMessages(void* argument) {
             std::string line(sock->read_buffer);
             session.verbose = !IsSilent(line.c_str());
             if (session.verbose) PrintMessage("CMD: %s", line.c_str());
-            if (line == "close") break;
+            if (line == "close") {
+                PrintMessage("Done with messages");
+                break;
+            }
             DispatchCommand(session, line.c_str());
-            if (get_kill()) return nullptr;
+            // Stopping: no reply, but the connection is let go like any other.
+            if (get_kill()) break;
             if (session.verbose) PrintMessage("Waiting for next message...");
         }
-        PrintMessage("Done with messages");
     } catch (SocketError& e) {
         ReleaseSocketError();
         PrintMessage("ReceiveMessages(): Socket Exception Caught: %s", e.message);

@@ -2,15 +2,15 @@
 // at a time, until the peer closes, sends "close" or the process stops.
 #pragma once
 
+#include "records/PendingConfig.h"
+
 class Sock;
-class Config;
 
 // Per-connection state, local to one ReceiveMessages call.
 struct Session {
     Sock* sock = nullptr;          // owned by ReceiveMessages
     bool network_changed = false;  // a configuration change touched the network
-    Config* pending = nullptr;     // private configuration copy, applied by the test command
-    int pending_changed = 0;
+    PendingConfig pending;         // changes waiting for "config test"; dropped with the connection
     bool verbose = false;          // the command was logged with "CMD: "
 };
 
@@ -73,4 +73,15 @@ void ListFilesToSave(Session&, const char*, const char*);
 void SendFast(Session&, const char*, const char*);
 void GetFast(Session&, const char*, const char*);
 void BoulegueFast(Session&, const char*, const char*);
+// Configuration commands ("config <category> <verb> <values>").
+void Configure(Session&, const char*, const char*);
+// Configuration archives kept for the server.
+void SaveConfig(Session&, const char*, const char*);
+void SaveConfigUpdate(Session&, const char*, const char*);
+void PatchConfig(Session&, const char*, const char*);
+// Key and password commands.
+void SetPassword(Session&, const char*, const char*);
+void SetPrivKey(Session&, const char*, const char*);
+void SetPubKey(Session&, const char*, const char*);
+void GetKey(Session&, const char*, const char*);
 }  // namespace commands

@@ -166,8 +166,8 @@ int MultiSendFiles(Sock* sock, char* list, int flag) {
 
 int MultiSendSimpleFile(Sock* sock, long long size, const char* path_in, const char* fallback) {
     std::string path = LocalPath(path_in);
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW);
-    if (fd < 0 && fallback) fd = open(LocalPath(fallback).c_str(), O_RDONLY | O_NOFOLLOW);
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && fallback) fd = open(LocalPath(fallback).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         // Decided before writing: the record's own work may change errno.
         bool missing = errno == ENOENT;

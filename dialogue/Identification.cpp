@@ -17,6 +17,7 @@
 #include "foundation/Log.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
+#include "records/ServerReset.h"
 #include "transport/Sock.h"
 
 namespace {
@@ -78,19 +79,24 @@ Client* ParseClientLine(const std::string& line, bool v2, const char* server_nam
 // The server no longer knows this agent: forget its keys, server and name.
 void ResetMyself() {
     PrintMessage("I am resetting myself...");
-    RemoveIdentityKeyFiles(config->server_name);
-    snprintf(config->name, sizeof(config->name), "anonymous");
-    snprintf(config->server_name, sizeof(config->server_name), "null");
-    snprintf(config->server_address, sizeof(config->server_address), "null");
-    config->time[0] = config->time[1] = 0;
-    config->WriteConfig();
+    ForgetServer();
 }
 
 // "9.9.9.0": every backup set goes and the administrator gets new keys.
 void RegenerateGuiKeys() {
-    while (!config->clients.empty()) {
-        Client* first = config->clients.front();
-        int rc = DeleteClient(first ? first->id : nullptr);
+    // The first set's identifier is copied under the lock: the deletion
+    // itself changes the list.
+    for (;;) {
+        Client* first;
+        char id[sizeof(Client::id)];
+        {
+            ClientsLock lock;
+            if (config->clients.empty()) break;
+            first = config->clients.front();
+            snprintf(id, sizeof(id), "%s", first ? first->id : "");
+        }
+        int rc = DeleteClient(first ? id : nullptr);
+        ClientsLock lock;
         if (rc == -2 || (!config->clients.empty() && config->clients.front() == first)) break;
     }
     PrintMessage("Regenerating GUI keys...");
@@ -121,9 +127,14 @@ void RetrieveSets(Sock* sock) {
     std::vector<Client*> sets;
     int count = ParseClientList(sock->read_buffer, v2, config->server_name, sets);
     PrintMessage("There are %i JDS on my machine", count);
-    for (auto it = config->clients.rbegin(); it != config->clients.rend(); ++it) delete *it;
-    config->clients = sets;
-    for (Client* c : config->clients) PrintMessage("ID: %s, JDS: %i, NAME: %s", c->base_id, c->number, c->name);
+    // Connections may be walking the list ("files_saved"): swap it in one
+    // step under the lock, never free records a reader still holds.
+    config->ReplaceClients(sets);
+    {
+        ClientsLock lock;
+        for (Client* c : config->clients)
+            PrintMessage("ID: %s, JDS: %i, NAME: %s", c->base_id, c->number, c->name);
+    }
     config->WriteConfig();
 }
 

@@ -21,9 +21,11 @@ void GiveUp(int port) {
     set_kill(1);
 }
 
+// The registration goes only once the socket is closed: whoever waits for
+// it (the teardown, a restart that binds the port again) finds the port free.
 void Leave(Sock* sock) {
-    listen_server = nullptr;
     delete sock;
+    listen_server = nullptr;
     if (thread_manager) thread_manager->RemoveThread();
 }
 

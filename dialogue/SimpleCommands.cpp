@@ -115,10 +115,14 @@ void FilesSaved(Session&, const char* line, const char*) {
     if (!*end) return;
     unsigned value = (unsigned)strtoul(end, nullptr, 10);
     bool changed = false;
-    for (Client* c : config->clients) {
-        if (c && c->number == number) {
-            c->last_save = value;
-            changed = true;
+    {
+        // The hourly identification may replace the list meanwhile.
+        ClientsLock lock;
+        for (Client* c : config->clients) {
+            if (c && c->number == number) {
+                c->last_save = value;
+                changed = true;
+            }
         }
     }
     if (changed) config->WriteConfig();

@@ -95,7 +95,7 @@ int SendFile(Sock* sock, const char* path_in, const char* display, MD5* md5) {
     try {
         for (int index = 0; index < (pieces > 0 ? pieces : 1); index++) {
             std::string piece = pieces > 0 ? PiecePath(path, index) : path;
-            f = fopen64(piece.c_str(), "rb");
+            f = fopen64(piece.c_str(), "rbe");
             if (!f) {
                 if (!VerifyFileExists(piece.c_str())) {
                     sock->Write("ERROR_FILE_DOES_NOT_EXIST");
@@ -200,7 +200,7 @@ namespace {
 // The ".MD5" list of a split file: one "%03i digest date size" line per piece.
 std::vector<std::string> ReadPieceList(const std::string& file) {
     std::vector<std::string> lines;
-    FILE* f = fopen(file.c_str(), "r");
+    FILE* f = fopen(file.c_str(), "re");
     if (!f) return lines;
     char line[512];
     while (fgets(line, sizeof(line), f)) {

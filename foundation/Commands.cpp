@@ -83,7 +83,7 @@ namespace {
 
 // The connector value of a plug-in configuration file, or false.
 bool ReadConnector(const char* config_path, char* value, size_t size) {
-    FILE* f = fopen(config_path, "r");
+    FILE* f = fopen(config_path, "re");
     if (!f) return false;
     char line[1024];
     bool found = false;
@@ -136,7 +136,7 @@ char* PluginExec(const char* name, const char* fmt, ...) {
 }
 
 bool CopyRegularFile(const char* source, const char* destination) {
-    int in = open(source, O_RDONLY);
+    int in = open(source, O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         PrintError("Could not open %s: %s", source, strerror(errno));
         return false;
@@ -144,7 +144,7 @@ bool CopyRegularFile(const char* source, const char* destination) {
     struct stat st;
     mode_t mode = 0644;
     if (fstat(in, &st) == 0) mode = st.st_mode & 0777;
-    int out = open(destination, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, mode);
+    int out = open(destination, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
     if (out < 0) {
         PrintError("Could not open %s: %s", destination, strerror(errno));
         close(in);

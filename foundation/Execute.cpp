@@ -1,7 +1,9 @@
 #include "foundation/Execute.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,20 +11,45 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Log.h"
+#include "foundation/Spawn.h"
+
+namespace {
+
+// Starts "/bin/sh -c command"; with `output`, the read end of a pipe that
+// carries the command's standard output.
+pid_t SpawnShell(const char* command, int* output) {
+    return SpawnChild({"/bin/sh", "-c", command}, output);
+}
+
+}  // namespace
 
 int Execute(const char* program, const char* arguments, int) {
     if (!program) return -1;
-    char command[830];
-    if (arguments)
-        snprintf(command, sizeof(command), "%s %s", program, arguments);
-    else
-        snprintf(command, sizeof(command), "%s", program);
-    fflush(stdout);
-    int status = system(command);
-    if (status == -1 || status == 127) return status;
-    return (signed char)((status >> 8) & 0xff);
+    std::string command(program);
+    if (arguments) command.append(" ").append(arguments);
+    pid_t pid = SpawnShell(command.c_str(), nullptr);
+    if (pid < 0) return -1;
+    int status = WaitChild(pid);
+    if (status == -1) return -1;
+    // A command killed by a signal failed: it reads as the shell reports it,
+    // 128 plus the signal number, taken as an exit status.
+    int code = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    return (signed char)(code & 0xff);
+}
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
 }
 
 void SplitCommand(const char* command, char* program, char* arguments) {
@@ -72,22 +99,29 @@ char* FormatExecuteWithResult(const char* fmt, ...) {
     va_start(args, fmt);
     vsnprintf(command, sizeof(command), fmt, args);
     va_end(args);
-    fflush(stdout);
-    FILE* pipe = popen(command, "r");
-    if (!pipe) {
+    int fd = -1;
+    pid_t pid = SpawnShell(command, &fd);
+    if (pid < 0) {
         PrintError("FormatExecuteWithResult(%s) failed: %s", command, strerror(errno));
         return nullptr;
     }
     char* out = new char[1024];
-    size_t got = fread(out, 1, 1023, pipe);
-    out[got] = 0;
-    // Drain the rest so the command is not killed by a broken pipe.
+    size_t got = 0;
     char sink[4096];
-    while (fread(sink, 1, sizeof(sink), pipe) > 0) {
+    for (;;) {
+        // The first 1023 bytes are kept; the rest is drained so the command
+        // is not killed by a broken pipe.
+        bool keep = got < 1023;
+        ssize_t n = keep ? read(fd, out + got, 1023 - got) : read(fd, sink, sizeof(sink));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (keep) got += (size_t)n;
     }
-    int status = pclose(pipe);
+    close(fd);
+    out[got] = 0;
+    int status = WaitChild(pid);
     // The shell's 127 means the command itself could not be started.
-    if (got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 127) {
+    if (got == 0 && status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 127) {
         PrintError("FormatExecuteWithResult(%s) failed: %s", command, "command not found");
         delete[] out;
         return nullptr;

@@ -1,9 +1,18 @@
 // Running shell commands, and the account the process runs as.
+//
+// Children start with SIGPIPE at its default disposition and an empty signal
+// mask, and inherit no descriptor of the agent beyond the standard three.
 #pragma once
 
-// Runs "program arguments" (or `program` alone) through the shell. Returns -1
-// or 127 as the shell gives them, otherwise the exit status as a signed byte.
+#include <string>
+
+// Runs "program arguments" (or `program` alone, any length) through the
+// shell. Returns -1 when the shell cannot start, otherwise the exit status as
+// a signed byte; a command killed by a signal gives 128 + the signal number
+// read the same way (SIGKILL: -119), never success.
 int Execute(const char* program, const char* arguments, int unused);
+// `text` as one shell word: in single quotes, each quote written '\''.
+std::string ShellQuote(const std::string& text);
 // Formats the command (at most 409 characters), splits it into program and
 // arguments (a leading double-quoted program path is taken without its
 // quotes), logs "Execute(program, arguments)" and runs it.

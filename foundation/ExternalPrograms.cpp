@@ -22,6 +22,7 @@ ExternalPrograms Load() {
     Override(table.uname, "ZELAGENT_PROGRAM_UNAME");
     Override(table.touch, "ZELAGENT_PROGRAM_TOUCH");
     Override(table.patch, "ZELAGENT_PROGRAM_PATCH");
+    Override(table.diff, "ZELAGENT_PROGRAM_DIFF");
     Override(table.rm, "ZELAGENT_PROGRAM_RM");
     Override(table.tempfile, "ZELAGENT_PROGRAM_TEMPFILE");
     Override(table.iconv, "ZELAGENT_PROGRAM_ICONV");

@@ -14,6 +14,7 @@ struct ExternalPrograms {
     std::string uname = "uname -rmi";
     std::string touch = "touch";
     std::string patch = "patch -fs";
+    std::string diff = "diff";  // started with an argument vector
     std::string rm = "rm";
     std::string tempfile = "/bin/tempfile";
     std::string iconv = "/usr/bin/iconv";

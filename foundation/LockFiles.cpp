@@ -8,6 +8,7 @@
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Paths.h"
 #include "foundation/ProcessLayout.h"
+#include "foundation/Text.h"
 
 bool CheckLock(const char* fmt, ...) {
     const ProcessFolders* folders = process_folders();
@@ -44,19 +45,6 @@ bool Touch(const char* path) {
         return true;
     }
     // Single quotes keep blanks, ';', '$' and the like away from the shell.
-    char quoted[410];
-    size_t j = 0;
-    quoted[j++] = '\'';
-    for (const char* p = path; *p && j + 6 < sizeof(quoted); p++) {
-        if (*p == '\'') {
-            memcpy(quoted + j, "'\\''", 4);
-            j += 4;
-        } else {
-            quoted[j++] = *p;
-        }
-    }
-    quoted[j++] = '\'';
-    quoted[j] = 0;
-    FormatExecute("%s %s", external_programs().touch.c_str(), quoted);
+    FormatExecute("%s %s", external_programs().touch.c_str(), ShellQuote(path).c_str());
     return true;
 }

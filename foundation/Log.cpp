@@ -1,9 +1,12 @@
 #include "foundation/Log.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <string.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "foundation/Paths.h"
 #include "foundation/ProcessLayout.h"
@@ -15,6 +18,23 @@ FILE* file_event = nullptr;
 FILE* file_debug = nullptr;
 
 namespace {
+
+// Bumped by RequestLogReopen; each stream remembers the value it was opened
+// under (read and written under its writer's mutex).
+volatile sig_atomic_t reopen_requests = 0;
+sig_atomic_t message_opened_at = 0;
+sig_atomic_t error_opened_at = 0;
+sig_atomic_t event_opened_at = 0;
+sig_atomic_t reopen_noticed = 0;
+
+// Closes `stream` when a reopening was asked since it was opened; the
+// writer then opens its file again by name.
+void ReopenIfAsked(FILE*& stream, sig_atomic_t& opened_at) {
+    sig_atomic_t requests = reopen_requests;
+    if (opened_at == requests) return;
+    opened_at = requests;
+    if (stream) CloseFILE(stream);
+}
 
 // Holds one of the named print mutexes for a scope; a no-op before the
 // start-up has handed them over (tests and early start-up).
@@ -33,26 +53,62 @@ private:
     pthread_mutex_t* m_;
 };
 
-// The shared shape of PrintMessage and PrintError: console copy, then one
-// prefixed line in the writer's file.
-void WriteLine(FILE*& stream, const char* path, const char* prefix, const char* fmt, va_list args) {
+// The text of one call, whatever its length.
+std::string FormatText(const char* fmt, va_list args) {
+    char small[512];
     va_list copy;
     va_copy(copy, args);
-    fputs(prefix, stdout);
-    vfprintf(stdout, fmt, args);
-    fputc('\n', stdout);
+    int n = vsnprintf(small, sizeof(small), fmt, copy);
+    va_end(copy);
+    if (n < 0) return std::string();
+    if ((size_t)n < sizeof(small)) return std::string(small, (size_t)n);
+    std::string text((size_t)n, '\0');
+    vsnprintf(&text[0], (size_t)n + 1, fmt, args);
+    return text;
+}
+
+// One line, one write: the log files are opened for appending, so the lines
+// of the daemon and of a "--stats" run writing the same file never
+// interleave. A short write (a full disk) goes on with the rest.
+void WriteWhole(FILE* stream, const std::string& line) {
+    int fd = fileno(stream);
+    const char* p = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        p += n;
+        left -= (size_t)n;
+    }
+}
+
+void WriteConsole(const char* prefix, const std::string& text) {
+    std::string line = prefix + text + "\n";
+    fwrite(line.data(), 1, line.size(), stdout);
+}
+
+// The shared shape of PrintMessage and PrintError: console copy, then one
+// prefixed line in the writer's file. A caller's errno survives the call.
+void WriteLine(FILE*& stream, sig_atomic_t& opened_at, const char* path, const char* prefix, const char* fmt,
+               va_list args) {
+    int saved = errno;
+    ReopenIfAsked(stream, opened_at);
+    std::string text = FormatText(fmt, args);
+    WriteConsole(prefix, text);
     struct tm* now = LocalTime(0);
     if (now && path) {
         if (!stream) stream = GetFILE(path, "a", false);
         if (stream) {
-            fprintf(stream, "%02i/%02i/%i @ %02i:%02i:%02i (%06lx): ", now->tm_mday, now->tm_mon + 1,
-                    now->tm_year + 1900, now->tm_hour, now->tm_min, now->tm_sec, GetThreadID());
-            vfprintf(stream, fmt, copy);
-            fputc('\n', stream);
+            char head[64];
+            snprintf(head, sizeof(head), "%02i/%02i/%i @ %02i:%02i:%02i (%06lx): ", now->tm_mday,
+                     now->tm_mon + 1, now->tm_year + 1900, now->tm_hour, now->tm_min, now->tm_sec,
+                     GetThreadID());
+            WriteWhole(stream, head + text + "\n");
         }
     }
     delete now;
-    va_end(copy);
+    errno = saved;
 }
 
 // Renames `path` to "<path>.old", replacing an earlier copy.
@@ -70,7 +126,7 @@ void PrintMessage(const char* fmt, ...) {
     const ProcessFolders* folders = process_folders();
     va_list args;
     va_start(args, fmt);
-    WriteLine(file_message, folders ? folders->messages_file : nullptr, "MESSAGE: ", fmt, args);
+    WriteLine(file_message, message_opened_at, folders ? folders->messages_file : nullptr, "MESSAGE: ", fmt, args);
     va_end(args);
 }
 
@@ -79,38 +135,39 @@ void PrintError(const char* fmt, ...) {
     const ProcessFolders* folders = process_folders();
     va_list args;
     va_start(args, fmt);
-    WriteLine(file_error, folders ? folders->errors_file : nullptr, "ERROR: ", fmt, args);
+    WriteLine(file_error, error_opened_at, folders ? folders->errors_file : nullptr, "ERROR: ", fmt, args);
     va_end(args);
 }
 
 void PrintEvent(const char* category, const char* fmt, ...) {
     PrintLock lock(&ProcessLocks::print_event);
+    int saved = errno;
     const ProcessFolders* folders = process_folders();
-    va_list args, copy;
+    va_list args;
     va_start(args, fmt);
-    va_copy(copy, args);
-    fputs("EVENT: ", stdout);
-    vfprintf(stdout, fmt, args);
-    fputc('\n', stdout);
+    std::string text = FormatText(fmt, args);
+    va_end(args);
+    WriteConsole("EVENT: ", text);
     struct tm* now = LocalTime(0);
+    ReopenIfAsked(file_event, event_opened_at);
     if (now && folders) {
         if (!file_event) file_event = GetFILE(folders->events_file, "a", false);
         if (file_event) {
-            fprintf(file_event, "%02i/%02i/%i @ %02i:%02i : (%s) ", now->tm_mday, now->tm_mon + 1,
-                    now->tm_year + 1900, now->tm_hour, now->tm_min, category ? category : "");
-            vfprintf(file_event, fmt, copy);
-            fputc('\n', file_event);
+            char head[64];
+            snprintf(head, sizeof(head), "%02i/%02i/%i @ %02i:%02i : (", now->tm_mday, now->tm_mon + 1,
+                     now->tm_year + 1900, now->tm_hour, now->tm_min);
+            WriteWhole(file_event, head + std::string(category ? category : "") + ") " + text + "\n");
         }
     }
     delete now;
-    va_end(copy);
-    va_end(args);
+    errno = saved;
 }
 
 void PrintLog(const char* name, const char* tag, const char* fmt, ...) {
     const ProcessFolders* folders = process_folders();
     if (!folders || !name) return;
     PrintLock lock(&ProcessLocks::print_log);
+    int saved = errno;
     struct tm* now = LocalTime(0);
     if (!now) return;
     char path[420];
@@ -118,17 +175,20 @@ void PrintLog(const char* name, const char* tag, const char* fmt, ...) {
              now->tm_mon + 1, now->tm_year + 1900);
     FILE* f = GetFILE(path, "a", false);
     if (f) {
-        fprintf(f, "%02i/%02i/%i @ %02i:%02i : ", now->tm_mday, now->tm_mon + 1, now->tm_year + 1900,
-                now->tm_hour, now->tm_min);
-        if (tag) fprintf(f, "(%s) ", tag);
+        char head[64];
+        snprintf(head, sizeof(head), "%02i/%02i/%i @ %02i:%02i : ", now->tm_mday, now->tm_mon + 1,
+                 now->tm_year + 1900, now->tm_hour, now->tm_min);
+        std::string line = head;
+        if (tag) line.append("(").append(tag).append(") ");
         va_list args;
         va_start(args, fmt);
-        vfprintf(f, fmt, args);
+        line += FormatText(fmt, args);
         va_end(args);
-        fputc('\n', f);
+        WriteWhole(f, line + "\n");
         CloseFILE(f);
     }
     delete now;
+    errno = saved;
 }
 
 void PrintScreen(const char* fmt, ...) {
@@ -153,9 +213,9 @@ void PrintBox(const char*, ...) {}
 void PrintObjects(const char*) {}
 void UpdateLogFiles() {}
 
-void ClearLogFiles() {
+int ClearLogFiles() {
     const ProcessFolders* folders = process_folders();
-    if (!folders) return;
+    if (!folders) return 0;
     if (VerifyFileExists(folders->update_program)) {
         for (int attempt = 0; attempt < 50 && unlink(folders->update_program) != 0; attempt++) Wait(0.1);
     }
@@ -167,7 +227,7 @@ void ClearLogFiles() {
         if (file_message) CloseFILE(file_message);
         file_message = nullptr;
         RotateToOld(folders->messages_file);
-        if (VerifyFileExists(folders->messages_file) && unlink(folders->messages_file) != 0) _exit(0);
+        if (VerifyFileExists(folders->messages_file) && unlink(folders->messages_file) != 0) return -1;
     }
     if (VerifyFileExists(folders->errors_file)) {
         PrintLock lock(&ProcessLocks::print_error);
@@ -181,14 +241,55 @@ void ClearLogFiles() {
         file_debug = nullptr;
         unlink(folders->debug_file);
     }
+    // The daemon's first line must find its file: open it now, while a
+    // failure can still stop the start.
+    PrintLock lock(&ProcessLocks::print_message);
+    if (!file_message) file_message = GetFILE(folders->messages_file, "a", false);
+    return file_message ? 0 : -1;
+}
+
+void RequestLogReopen() { reopen_requests = reopen_requests + 1; }
+
+bool TakeLogReopenNotice() {
+    sig_atomic_t requests = reopen_requests;
+    if (reopen_noticed == requests) return false;
+    reopen_noticed = requests;
+    return true;
+}
+
+void RepeatedError::Report(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = FormatText(fmt, args);
+    va_end(args);
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (text == text_) {
+        count_++;
+        return;
+    }
+    if (count_ > 1) PrintError("%s (%u times)", text_.c_str(), count_);
+    text_ = text;
+    count_ = 1;
+    PrintError("%s", text_.c_str());
+}
+
+void RepeatedError::Clear() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (count_ == 0) return;
+    PrintError("%s (%u times, now cleared)", text_.c_str(), count_);
+    text_.clear();
+    count_ = 0;
 }
 
 FILE* GetFILE(const char* path, const char* mode, bool create) {
     if (!path || !mode) return nullptr;
-    FILE* f = fopen64(path, mode);
+    // Close-on-exec: a command the agent runs never holds its files.
+    char flags[16];
+    snprintf(flags, sizeof(flags), "%.10se", mode);
+    FILE* f = fopen64(path, flags);
     if (!f && (create || mode[0] == 'w' || mode[0] == 'a')) {
         VerifySubFolderExists(path);
-        f = fopen64(path, mode);
+        f = fopen64(path, flags);
     }
     if (f && mode[0] == 'a') setvbuf(f, nullptr, _IONBF, 0);
     return f;

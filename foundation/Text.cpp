@@ -1,5 +1,6 @@
 #include "foundation/Text.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -137,7 +138,7 @@ bool MakeEncodeFile(char* name, size_t size) {
     const char* dir = getenv("TMPDIR");
     if (!dir || !*dir || strlen(dir) > 300) dir = "/tmp";
     snprintf(name, size, "%s/zelenc.XXXXXX", dir);
-    int fd = mkstemp(name);
+    int fd = mkostemp(name, O_CLOEXEC);
     if (fd < 0) {
         name[0] = 0;
         return false;
@@ -148,11 +149,22 @@ bool MakeEncodeFile(char* name, size_t size) {
 
 }  // namespace
 
+std::string ShellQuote(const char* text) {
+    std::string quoted = "'";
+    for (const char* p = text ? text : ""; *p; p++) {
+        if (*p == '\'')
+            quoted += "'\\''";
+        else
+            quoted += *p;
+    }
+    return quoted + "'";
+}
+
 char* StringEncode(const char* s, const char* from, const char* to) {
     if (!s || !from || !to) return nullptr;
     char name[410];
     if (!MakeEncodeFile(name, sizeof(name))) return nullptr;
-    FILE* f = fopen(name, "w");
+    FILE* f = fopen(name, "we");
     if (!f) {
         unlink(name);
         return nullptr;
@@ -184,6 +196,19 @@ void EachLine(const char* text, size_t size, Take take) {
 }
 
 }  // namespace
+
+std::vector<std::string> SplitWords(const std::string& text) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && text[i] == ' ') i++;
+        size_t end = text.find(' ', i);
+        if (end == std::string::npos) end = text.size();
+        if (end > i) words.push_back(text.substr(i, end - i));
+        i = end;
+    }
+    return words;
+}
 
 std::vector<std::string> SplitLines(const char* text) {
     std::vector<std::string> out;

@@ -56,6 +56,10 @@ char* replacecarriagereturn(const char* s);
 // result is empty.
 char* StringEncode(const char* s, const char* from, const char* to);
 
+// `text` between single quotes for a POSIX shell, each single quote inside
+// written as '\'' : the shell takes it as one word, whatever it holds.
+std::string ShellQuote(const char* text);
+
 // Copies `text` (null: empty) into a fixed-size field, cut to the field and
 // always terminated.
 template <size_t N>
@@ -63,6 +67,9 @@ inline void CopyText(char (&out)[N], const char* text) {
     snprintf(out, N, "%s", text ? text : "");
 }
 
+// The words of `text` split at blanks; runs of blanks count as one and no
+// word is empty.
+std::vector<std::string> SplitWords(const std::string& text);
 // The lines of `text` split at line feeds, without their "\r" and without
 // empty lines (null gives none).
 std::vector<std::string> SplitLines(const char* text);

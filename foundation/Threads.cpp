@@ -6,7 +6,28 @@
 #include <sys/times.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "foundation/Log.h"
+
+namespace {
+
+std::atomic<int> live_threads{0};
+
+struct ThreadStart {
+    void* (*body)(void*);
+    void* argument;
+};
+
+void* CountedBody(void* start) {
+    ThreadStart s = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    void* result = s.body(s.argument);
+    live_threads--;
+    return result;
+}
+
+}  // namespace
 
 bool StartThread(void* (*body)(void*), void* argument) {
     pthread_attr_t attr;
@@ -17,9 +38,15 @@ bool StartThread(void* (*body)(void*), void* argument) {
     rc = pthread_attr_setinheritsched(&attr, PTHREAD_INHERIT_SCHED);
     if (rc != 0) PrintError("pthread_attr_setinheritsched: %s", strerror(rc));
     pthread_t thread;
-    rc = pthread_create(&thread, &attr, body, argument);
+    // Counted before it exists, so that a teardown never misses a thread
+    // that is just starting.
+    live_threads++;
+    ThreadStart* start = new ThreadStart{body, argument};
+    rc = pthread_create(&thread, &attr, CountedBody, start);
     bool started = true;
     if (rc != 0) {
+        live_threads--;
+        delete start;
         PrintError("StartThread: Could not create Thread: %s", strerror(rc));
         started = false;
     }
@@ -27,6 +54,14 @@ bool StartThread(void* (*body)(void*), void* argument) {
     rc = pthread_attr_destroy(&attr);
     if (rc != 0) PrintError("pthread_attr_destroy: %i", rc);
     return started;
+}
+
+bool WaitForThreads(double seconds) {
+    for (int waited = 0; live_threads.load() > 0; waited++) {
+        if (waited >= seconds * 100) return false;
+        usleep(10000);
+    }
+    return true;
 }
 
 void mutex_create(pthread_mutex_t& m, const char* /*name*/) { pthread_mutex_init(&m, nullptr); }

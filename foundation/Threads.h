@@ -8,6 +8,10 @@
 // No thread of the agent is ever joined: completion is reported through the
 // objects the thread works on.
 bool StartThread(void* (*body)(void*), void* argument);
+// Waits at most `seconds` until every thread started by StartThread has
+// returned from its body; true when none is left. The process teardown uses
+// it: the process-wide objects are freed only once no thread can reach them.
+bool WaitForThreads(double seconds);
 
 // A default POSIX mutex; `name` only documents it.
 void mutex_create(pthread_mutex_t& m, const char* name);

@@ -7,7 +7,7 @@
 
 #include "foundation/Text.h"
 
-int client_count = 0;
+std::atomic<int> client_count{0};
 
 namespace {
 

@@ -2,7 +2,9 @@
 // server's rows describe it.
 #pragma once
 
-extern int client_count;
+#include <atomic>
+
+extern std::atomic<int> client_count;
 
 class Client {
 public:

@@ -27,7 +27,7 @@ const size_t kKeyLineSize = 2555;
 
 // Whole small file into `out`; false when missing, unreadable or too big.
 bool ReadSmallFile(const char* path, std::string& out) {
-    FILE* f = fopen(path, "rb");
+    FILE* f = fopen(path, "rbe");
     if (!f) return false;
     out.clear();
     char chunk[4096];

@@ -13,7 +13,7 @@
 #include "foundation/Text.h"
 #include "foundation/Threads.h"
 
-int config_count = 0;
+std::atomic<int> config_count{0};
 const char* const kDefaultNtpServer = "ntp.example.org";
 const char* const kDefaultUrl = "http://www.example.org/";
 
@@ -39,6 +39,14 @@ bool NextWord(const char** cursor, char* out, size_t size) {
 }
 
 }  // namespace
+
+ClientsLock::ClientsLock() {
+    if (mutex) mutex_lock(mutex->mutex_clients, "ClientsLock");
+}
+
+ClientsLock::~ClientsLock() {
+    if (mutex) mutex_unlock(mutex->mutex_clients, "ClientsLock");
+}
 
 Config::Config() {
     CopyText(type, "client");
@@ -94,7 +102,10 @@ void Config::CopyFrom(const Config* o) {
     server_port = o->server_port;
     client_port = o->client_port;
     backup = o->backup;
-    for (Client* c : o->clients) clients.push_back(c ? new Client(c) : nullptr);
+    {
+        ClientsLock lock;
+        for (Client* c : o->clients) clients.push_back(c ? new Client(c) : nullptr);
+    }
     for (Route* r : o->routes) routes.push_back(new Route(r));
     for (Email* e : o->emails) emails.push_back(new Email(e));
     for (Quota* q : o->quotas) quotas.push_back(new Quota(q));
@@ -243,7 +254,7 @@ void Config::ReadLine(const char* raw) {
 
 int Config::ReadConfig(const char* path) {
     if (!path) path = res ? res->config_file : nullptr;
-    FILE* f = path ? fopen(path, "r") : nullptr;
+    FILE* f = path ? fopen(path, "re") : nullptr;
     int result = 0;
     if (f) {
         char line[1024];
@@ -276,10 +287,13 @@ int Config::WriteConfig() {
         fprintf(f, "client_port=%i\n", client_port);
         fprintf(f, "crypt=%i\n", crypt);
         if (email) fprintf(f, "email=%s\n", email);
-        for (Client* c : clients) {
-            if (!c) continue;
-            fprintf(f, "client=%s %s \"%s\" %s %i %i %i %u %u %u %i\n", c->id, c->ip, c->name, c->os, c->value_1,
-                    c->value_2, c->crypt, c->created, c->modified, c->last_save, c->state);
+        {
+            ClientsLock lock;
+            for (Client* c : clients) {
+                if (!c) continue;
+                fprintf(f, "client=%s %s \"%s\" %s %i %i %i %u %u %u %i\n", c->id, c->ip, c->name, c->os,
+                        c->value_1, c->value_2, c->crypt, c->created, c->modified, c->last_save, c->state);
+            }
         }
         fprintf(f, "silent=%i\n", silent);
         if (url[0]) fprintf(f, "url=%s\n", url);
@@ -312,11 +326,6 @@ int Config::CopyNetwork(const Config* other) {
     RemoveRoutes();
     for (Route* r : other->routes) AddRoute(r->address, r->mask, r->gateway);
     return 0;
-}
-
-int Config::TestNetwork() {
-    // Resolving and probing the server needs the connection layer.
-    return -2;
 }
 
 int Config::AddRoute(const char* a, const char* b, const char* c) {
@@ -399,6 +408,19 @@ long long Config::GetQuotaFreeSpace(const char* qname) {
 }
 
 Client* Config::GetClientAt(int i) { return (i < 0 || i >= (int)clients.size()) ? nullptr : clients[i]; }
+
+int Config::GetClientCount() const {
+    ClientsLock lock;
+    return (int)clients.size();
+}
+
+void Config::ReplaceClients(std::vector<Client*>& sets) {
+    {
+        ClientsLock lock;
+        clients.swap(sets);
+    }
+    FreeAll(sets);
+}
 
 int Config::GetClients(std::vector<Client*>* list, const char*) { return list ? (int)list->size() : 0; }
 

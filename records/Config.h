@@ -1,17 +1,33 @@
 // Every setting of the agent and the backup sets of this machine, read from
 // and written to the configuration file "conf/config".
 //
-// Thread-safety: only WriteConfig locks ("mutex_config"). Readers of the
-// global `config` do not lock; the configuration commands change a private
-// copy and apply it in one step.
+// Thread-safety: WriteConfig locks "mutex_config". The list of backup sets
+// (`clients`) is replaced by the hourly identification while connections
+// read it, so every reader and writer of a shared Config's list holds a
+// ClientsLock ("mutex_clients") while it walks the list or uses a record
+// from it. Lock order: "mutex_config" before "mutex_clients"; never write
+// the configuration while holding a ClientsLock. The other fields are read
+// without a lock; the configuration commands change a private copy and
+// apply it in one step.
 #pragma once
 
+#include <atomic>
 #include <vector>
 
 #include "records/Client.h"
 #include "records/ConfigLists.h"
 
-extern int config_count;
+extern std::atomic<int> config_count;
+
+// Holds "mutex_clients" for a scope (nothing before the process mutexes
+// exist). Not recursive: take it once per thread.
+class ClientsLock {
+public:
+    ClientsLock();
+    ~ClientsLock();
+    ClientsLock(const ClientsLock&) = delete;
+    ClientsLock& operator=(const ClientsLock&) = delete;
+};
 
 class Config {
 public:
@@ -34,6 +50,9 @@ public:
     void SetIP(const char* a, const char* b, const char* c, const char* d);
     void SetEmail(const char* text);
     int CopyNetwork(const Config* other);
+    // Whether the global configuration's server can be reached: 0, -2 when
+    // its name does not resolve (or no server is configured), -3 when it
+    // does not answer (PendingConfig.cpp).
     int TestNetwork();
 
     int AddRoute(const char* a, const char* b, const char* c);
@@ -55,10 +74,16 @@ public:
     Quota* GetQuota(const char* name, const char* unit);
     long long GetQuotaFreeSpace(const char* name);
 
-    int GetClientCount() const { return (int)clients.size(); }
+    // Takes the ClientsLock itself.
+    int GetClientCount() const;
+    // The caller holds a ClientsLock while it uses the record.
     Client* GetClientAt(int i);
+    // Puts `sets` in place of the list in one step under the ClientsLock and
+    // frees the records it replaced (after the lock is released, so nobody
+    // can still be reading them). `sets` is left empty.
+    void ReplaceClients(std::vector<Client*>& sets);
     int GetClients(std::vector<Client*>* list, const char* filter);
-    int GetBoxCount() const { return (int)clients.size(); }
+    int GetBoxCount() const { return GetClientCount(); }
 
     // The agent keeps no registry of sets by identifier, name or address:
     // these lookups find nothing and the registrations are refused.
@@ -80,6 +105,8 @@ public:
     int LoadQuotas() { return 0; }
     int SynchroniseEmails() { return 0; }
     int SynchroniseQuotas() { return 0; }
+    // The mail hook: sends nothing in this agent.
+    int EMail(const char*, unsigned = 0) { return 0; }
     Client* GetBoxAt(int) { return nullptr; }
     int UpdateBox(Client*) { return 0; }
 
@@ -103,7 +130,7 @@ public:
     int server_port;
     int client_port;
     unsigned backup;
-    std::vector<Client*> clients;
+    std::vector<Client*> clients;  // guarded by ClientsLock
     std::vector<Route*> routes;
     std::vector<Email*> emails;
     std::vector<Quota*> quotas;

@@ -5,7 +5,7 @@
 
 #include "foundation/Text.h"
 
-int route_count = 0;
+std::atomic<int> route_count{0};
 
 Route::Route(const char* a, const char* b, const char* c) {
     CopyText(address, a);

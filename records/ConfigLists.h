@@ -1,7 +1,9 @@
 // The small records held in the configuration's lists.
 #pragma once
 
-extern int route_count;
+#include <atomic>
+
+extern std::atomic<int> route_count;
 
 // A network route: three dotted addresses.
 class Route {

@@ -5,7 +5,7 @@
 
 #include "foundation/Text.h"
 
-int file_system_node_count = 0;
+std::atomic<int> file_system_node_count{0};
 
 namespace {
 

@@ -2,10 +2,11 @@
 // as the server's file browser shows it.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 // Live FileSystemNode objects (diagnostics only; not locked).
-extern int file_system_node_count;
+extern std::atomic<int> file_system_node_count;
 
 class FileSystemNode {
 public:

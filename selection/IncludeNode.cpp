@@ -6,7 +6,7 @@
 #include "foundation/Text.h"
 #include "foundation/Wildcard.h"
 
-int include_node_count = 0;
+std::atomic<int> include_node_count{0};
 
 IncludeNode::IncludeNode()
     : full_name(nullptr),

@@ -8,10 +8,11 @@
 // them. Rules are not shared between threads while they are changed.
 #pragma once
 
+#include <atomic>
 #include <vector>
 
 // Live IncludeNode objects (diagnostics only; not locked).
-extern int include_node_count;
+extern std::atomic<int> include_node_count;
 
 class IncludeNode {
 public:

@@ -34,7 +34,7 @@ bool BeingRead(const ReadingStack& stack, const std::string& identity) {
 int ReadRuleFile(const char* path, std::vector<IncludeNode*>* includes, std::vector<IncludeNode*>* excludes,
                  ReadingStack& stack) {
     PrintMessage("ReadIncludes(%s)", path);
-    FILE* in = fopen(path, "r");
+    FILE* in = fopen(path, "re");
     if (!in) {
         PrintError("ReadIncludes(%s): %s", path, strerror(errno));
         return -1;

@@ -25,7 +25,7 @@
 #include "foundation/Threads.h"
 #include "records/Config.h"
 
-int sock_count = 0;
+std::atomic<int> sock_count{0};
 
 namespace {
 
@@ -111,7 +111,9 @@ Sock::Sock(int domain, int type_, int protocol, int descriptor, sockaddr_in* add
         }
     } else {
         if (mutex) mutex_lock(mutex->mutex_socket, "Sock()");
-        sock = socket(domain, type_, protocol);
+        // Close-on-exec: a command the agent runs must not keep a connection
+        // open, nor the listening port bound after the agent has gone.
+        sock = socket(domain, type_ | SOCK_CLOEXEC, protocol);
         int saved = errno;
         if (mutex) mutex_unlock(mutex->mutex_socket, "Sock()");
         errno = saved;
@@ -290,7 +292,7 @@ Sock* Sock::Accept(bool nonblocking, int) {
     for (;;) {
         socklen_t size = sizeof(peer);
         memset(&peer, 0, sizeof(peer));
-        fd = accept(sock, (sockaddr*)&peer, &size);
+        fd = accept4(sock, (sockaddr*)&peer, &size, SOCK_CLOEXEC);
         if (fd >= 0) {
             if (file_message) PrintMessage("accepted sock %x", fd);
             break;

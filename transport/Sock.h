@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <time.h>
 
+#include <atomic>
 #include <vector>
 
 #include "transport/SocketError.h"
@@ -22,7 +23,7 @@
 class aes_cipher_vetrak;
 
 // Live Sock objects; updated without a lock (diagnostics only).
-extern int sock_count;
+extern std::atomic<int> sock_count;
 
 class Sock {
   public:

@@ -6,6 +6,8 @@
 
 #include "agent/Lifecycle.h"
 #include "core/Globals.h"
+#include "foundation/Paths.h"
+#include "foundation/Threads.h"
 #include "records/Config.h"
 #include "support/Process.h"
 #include "support/TestHome.h"
@@ -106,11 +108,29 @@ TEST_F(StartupTest, VersionHelpAndCommandLineRunsNeverTouchDaemonLogsEvenThrough
     EXPECT_FALSE(PathExists(dir_ + "/conf/config"));  // only a daemon writes the defaults
 }
 
+TEST_F(StartupTest, UnwritableLogFolderStopsTheDaemonWithItsReasonAndNoPidFile) {
+    mkdir((dir_ + "/conf").c_str(), 0755);
+    // Modes do not stop root: a file where the folder should be does.
+    WriteWholeFile(dir_ + "/conf/logs", "not a folder\n");
+    setenv("ZELAGENT_LISTEN_PORT", std::to_string(FreePort()).c_str(), 1);
+    pid_t pid = StartProgram({program_}, dir_ + "/console");
+    unsetenv("ZELAGENT_LISTEN_PORT");
+    int status = WaitProgram(pid, 20);
+    EXPECT_GT(status, 0);
+    std::string reason = "Cannot write the log folder " + dir_ + "/conf/logs/: Not a directory\n";
+    EXPECT_NE(std::string::npos, ReadWholeFile(dir_ + "/console").find(reason));
+    EXPECT_FALSE(PathExists(dir_ + "/conf/pid"));
+}
+
 // The in-process globals: pid-file rules and the stop follow-ups.
 class GlobalsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = MakeTempDir();
+        // Quotes, blanks, a shell character and a length that no fixed
+        // command buffer would hold: the follow-up commands must keep them.
+        root_ = MakeTempDir();
+        dir_ = root_ + "/it's a $folder/" + std::string(150, 'd') + "/" + std::string(150, 'e');
+        MakeDirectories(dir_.c_str());
         program_ = dir_ + "/zelagent";
         WriteWholeFile(program_, "#!/bin/sh\necho \"restarted $*\" > \"$(dirname \"$0\")/marker\"\n", 0755);
         char cwd[4096];
@@ -120,7 +140,7 @@ protected:
         if (res) DestroyVariables();
         if (chdir(cwd_.c_str()) != 0) {
         }
-        RemoveTree(dir_);
+        RemoveTree(root_);
     }
     void Init(std::vector<std::string> args) {
         args_ = args;
@@ -130,7 +150,7 @@ protected:
         argv_.push_back(nullptr);
         InitVariables((int)args_.size(), argv_.data());
     }
-    std::string dir_, program_, cwd_;
+    std::string root_, dir_, program_, cwd_;
     std::vector<std::string> args_;
     std::vector<char*> argv_;
 };
@@ -156,7 +176,7 @@ TEST_F(GlobalsTest, CommandLinePathsGoToCliLogsExceptStats) {
     EXPECT_EQ(dir_ + "/conf/threads", res->threads_file);
 }
 
-TEST_F(GlobalsTest, StopFlagTwoRestartsTheProgramAndThreeStartsTheUpdateWithBothPaths) {
+TEST_F(GlobalsTest, StopFlagTwoRestartsAndThreeStartsTheUpdateExceptUnderTheServiceManager) {
     WriteWholeFile(dir_ + "/qln_update.exe", "#!/bin/sh\necho \"update $*\" > \"$(dirname \"$0\")/marker\"\n", 0755);
     const struct {
         int kill;
@@ -170,6 +190,19 @@ TEST_F(GlobalsTest, StopFlagTwoRestartsTheProgramAndThreeStartsTheUpdateWithBoth
         EXPECT_EQ(nullptr, res);
         EXPECT_TRUE(WaitForText(dir_ + "/marker", c.marker, 10)) << c.kill;
     }
+    // A daemon under the service manager starts nothing; for an update it
+    // first copies the update over its program.
+    unlink((dir_ + "/marker").c_str());
+    setenv("INVOCATION_ID", "0123456789abcdef", 1);
+    for (int kill : {2, 3}) {
+        Init({});
+        set_kill(kill);
+        KillApplication();
+    }
+    unsetenv("INVOCATION_ID");
+    EXPECT_EQ(ReadWholeFile(dir_ + "/qln_update.exe"), ReadWholeFile(program_));
+    Wait(0.5);
+    EXPECT_FALSE(PathExists(dir_ + "/marker"));
 }
 
 TEST(RunFlagsTest, ThinkingCountsNestedSectionsAndKillReadsAsStopWithoutGlobals) {

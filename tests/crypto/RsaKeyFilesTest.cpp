@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -112,20 +111,6 @@ TEST_F(KeyFiles, NamesThatLeaveTheConfigurationFolderAreNeverWritten) {
     EXPECT_EQ(ReadPubKey(&back, "../outside"), 0);
     // A pass phrase shorter than a key is not used to encrypt anything.
     EXPECT_EQ(WritePrivKey(&key, "pc12", "abc"), 0);
-}
-
-// The reset (whose own-pair removal the identification tests show) never
-// reaches a folder a server name points outside, nor what a link standing
-// as the server's folder points to.
-TEST_F(KeyFiles, ResetNeverLeavesTheServersFolder) {
-    const std::string outside = home.path("outside");
-    WriteWholeFile(outside + "/pub", "not a key of ours");
-    ASSERT_TRUE(MakeDirectories(res->conf_dir));
-    ASSERT_EQ(0, symlink(outside.c_str(), (std::string(res->conf_dir) + "linked").c_str()));
-    for (const char* server : {"..", "", (const char*)nullptr, "linked"}) RemoveIdentityKeyFiles(server);
-    EXPECT_TRUE(PathExists(res->conf_dir));
-    EXPECT_FALSE(PathExists(std::string(res->conf_dir) + "linked"));
-    EXPECT_EQ("not a key of ours", ReadWholeFile(outside + "/pub"));
 }
 
 TEST_F(KeyFiles, SetKeyFileLinesFollowThePublicKeysThatExist) {

@@ -14,11 +14,11 @@
 
 AgentDaemon::AgentDaemon(const std::string& config_lines, const std::function<void(const std::string&)>& prepare) {
     dir_ = MakeTempDir();
-    std::string program = InstallAgent(dir_);
+    program_ = InstallAgent(dir_);
     port_ = FreePort();
     WriteWholeFile(dir_ + "/conf/config", config_lines + "local_port=" + std::to_string(port_) + "\n");
     if (prepare) prepare(dir_);
-    pid_ = StartProgram({program}, dir_ + "/console");
+    pid_ = StartProgram({program_}, dir_ + "/console");
 }
 
 AgentDaemon::~AgentDaemon() {
@@ -49,12 +49,20 @@ int AgentDaemon::WaitExit(double seconds) {
 
 bool AgentDaemon::Running() { return pid_ > 0 && kill(pid_, 0) == 0; }
 
+bool AgentDaemon::Restart() {
+    Stop();
+    // The next start rotates the messages file: wait for the new listener.
+    unlink((dir_ + "/conf/logs/messages").c_str());
+    pid_ = StartProgram({program_}, dir_ + "/console");
+    return Started();
+}
+
 std::string AgentDaemon::Messages() const { return ReadWholeFile(dir_ + "/conf/logs/messages"); }
 
-Sock* AgentDaemon::Connect(const char* address) {
+Sock* AgentDaemon::Connect(const char* address, const char* source) {
     Sock* sock = new Sock(AF_INET, SOCK_STREAM, 0);
     sock->timeout = 30;
-    if (!sock->Connect(address, port_) || !sock->Identify()) {
+    if ((source && !sock->Bind(0, source)) || !sock->Connect(address, port_) || !sock->Identify()) {
         delete sock;
         return nullptr;
     }

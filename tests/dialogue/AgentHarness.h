@@ -26,20 +26,24 @@ public:
     // Waits for the daemon to end on its own; the exit status or -1.
     int WaitExit(double seconds);
     bool Running();
+    // Stops the daemon and starts it again in the same home.
+    bool Restart();
 
-    // A connection authenticated as `my_name` through `address`; null on
-    // failure. The caller owns it.
-    Sock* Connect(const char* address = "127.0.0.2");
+    // A connection authenticated as `my_name` through `address`, from the
+    // local address `source` when given; null on failure. The caller owns it.
+    Sock* Connect(const char* address = "127.0.0.2", const char* source = nullptr);
     // One command, one reply.
     std::string Ask(Sock* sock, const std::string& command);
 
     const std::string& dir() const { return dir_; }
     std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
     std::string Messages() const;
 
 private:
     std::string dir_;
+    std::string program_;
     int port_;
     pid_t pid_;
     int status_ = -1;

@@ -81,11 +81,26 @@ TEST_F(DispatcherTest, UnknownLinesAndMissingArgumentsKeepTheDialogueInStep) {
     EXPECT_EQ(std::string::npos, daemon_->Messages().find("set_password2 secret"));
 }
 
-TEST_F(DispatcherTest, ExecuteReportsExitStatus) {
-    EXPECT_EQ("OK", Ask("execute"));
-    EXPECT_EQ("0", Ask("execute true"));
-    std::string failed = Ask("execute exit 3");
-    EXPECT_EQ(0u, failed.find("3")) << failed;
+TEST_F(DispatcherTest, ExecuteReportsExitStatusAndChildrenStartClean) {
+    std::string fds = daemon_->path("fds");
+    const struct {
+        std::string command, status;
+    } cases[] = {
+        {"execute", "OK"},
+        {"execute true", "0"},
+        {"execute exit 3", "3"},
+        {"execute kill -KILL $$", "-119"},  // killed: 128 + 9, read as an exit status
+        {"execute yes | head -1", "0"},
+        // The daemon ignores SIGPIPE; its children get the default back.
+        {"execute exit $(( 0x$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/self/status) >> 12 & 1 ))", "0"},
+        {"execute ls /proc/self/fd > " + fds, "0"},
+    };
+    for (const auto& c : cases) {
+        std::string reply = Ask(c.command);
+        EXPECT_EQ(c.status, reply.substr(0, reply.find(' '))) << c.command << ": " << reply;
+    }
+    // The standard three and the listing's own: nothing of the agent's.
+    EXPECT_EQ("0\n1\n2\n3\n", ReadWholeFile(fds));
 }
 
 TEST_F(DispatcherTest, FileSystemCommands) {

@@ -1,16 +1,22 @@
 // Serving many peers at once, the keep-alive of long commands, and the
 // end of the daemon on "terminate".
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "agent/Lifecycle.h"
 #include "core/Globals.h"
 #include "dialogue/AgentHarness.h"
 #include "dialogue/CommandRunner.h"
 #include "foundation/Commands.h"
+#include "foundation/Threads.h"
 #include "records/Config.h"
 #include "support/TestHome.h"
 #include "transport/Sock.h"
@@ -60,6 +66,80 @@ TEST(Serving, TerminateEndsTheDaemonWithoutReply) {
     EXPECT_NE(std::string::npos, daemon.Messages().find("MUST DIE"));
 }
 
+// True when the peer closes `fd` within `seconds` (end of stream or reset).
+bool ClosedByPeer(int fd, int seconds) {
+    pollfd p{fd, POLLIN, 0};
+    char byte;
+    while (poll(&p, 1, seconds * 1000) == 1)
+        if (recv(fd, &byte, 1, 0) <= 0) return true;
+    return false;
+}
+
+// Gone, or a zombie no one has reaped yet.
+bool ProcessGone(pid_t pid) {
+    std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
+    return stat.empty() || stat.find(") Z ") != std::string::npos;
+}
+
+TEST(Serving, RestartLetsEveryConnectionGoAndBindsThePortWhileAChildOfTheOldDaemonRuns) {
+    ServerSide server;
+    AgentDaemon daemon;
+    ASSERT_TRUE(daemon.Started());
+    std::unique_ptr<Sock> idle(daemon.Connect()), admin(daemon.Connect());
+    ASSERT_TRUE(idle && admin);
+    std::string child_pid = daemon.path("child.pid");
+    EXPECT_EQ("0", daemon.Ask(admin.get(), "execute sleep 30 & echo $! > " + child_pid));
+    pid_t child = atoi(ReadWholeFile(child_pid).c_str());
+    admin->Write("restart");
+    // No process of the agent, old or new, keeps either connection open.
+    EXPECT_TRUE(ClosedByPeer(admin->sock, 20));
+    EXPECT_TRUE(ClosedByPeer(idle->sock, 20));
+    EXPECT_EQ(0, daemon.WaitExit(20));
+
+    std::unique_ptr<Sock> again;
+    for (int i = 0; i < 200 && !again; i++, Wait(0.1)) again.reset(daemon.Connect());
+    // The dispatcher that took the restart let its connection go.
+    EXPECT_NE(std::string::npos, ReadWholeFile(daemon.path("conf/logs/messages.old")).find("au revoir"));
+    pid_t restarted = atoi(ReadWholeFile(daemon.path("conf/pid")).c_str());
+    EXPECT_FALSE(ProcessGone(child));  // still running, and holding no port
+    if (again) again->Write("terminate");
+    for (int i = 0; i < 200 && !ProcessGone(restarted); i++) Wait(0.1);
+    EXPECT_TRUE(again && ProcessGone(restarted)) << ReadWholeFile(daemon.path("console"));
+    if (!ProcessGone(restarted)) kill(restarted, SIGKILL);
+    if (child > 0) kill(child, SIGKILL);
+}
+
+TEST(Serving, UnderTheServiceManagerRestartExitsWithItsStatusAndStartsNoCopy) {
+    ServerSide server;
+    setenv("INVOCATION_ID", "0123456789abcdef", 1);
+    AgentDaemon daemon;
+    unsetenv("INVOCATION_ID");
+    ASSERT_TRUE(daemon.Started());
+    std::unique_ptr<Sock> admin(daemon.Connect());
+    ASSERT_NE(nullptr, admin);
+    admin->Write("restart");
+    EXPECT_EQ(kExitServiceRestart, daemon.WaitExit(20));
+    // Nothing took the port over: the service manager starts the next one.
+    Wait(1);
+    Sock probe(AF_INET, SOCK_STREAM, 0);
+    EXPECT_FALSE(probe.ConnectLite("127.0.0.1", daemon.port()));
+}
+
+TEST(Serving, HangupReopensTheLogsSoARotatedMessagesFileIsNotWrittenAnyMore) {
+    ServerSide server;
+    AgentDaemon daemon;
+    ASSERT_TRUE(daemon.Started());
+    ASSERT_EQ(0, rename(daemon.path("conf/logs/messages").c_str(), daemon.path("conf/logs/messages.1").c_str()));
+    kill(daemon.pid(), SIGHUP);
+    EXPECT_TRUE(WaitForText(daemon.path("conf/logs/messages"), "Log files reopened", 10));
+    std::unique_ptr<Sock> sock(daemon.Connect());
+    ASSERT_NE(nullptr, sock);
+    sock->CloseConnection();
+    EXPECT_TRUE(WaitForText(daemon.path("conf/logs/messages"), "au revoir", 10));
+    EXPECT_EQ(std::string::npos, ReadWholeFile(daemon.path("conf/logs/messages.1")).find("au revoir"));
+    EXPECT_TRUE(daemon.Running());
+}
+
 // A connected pair of Socks inside this process, without a handshake.
 struct SockPair {
     SockPair() {
@@ -75,7 +155,7 @@ struct SockPair {
     std::unique_ptr<Sock> client, server;
 };
 
-TEST(CommandRunner, LongCommandKeepsTheServerInformed) {
+TEST(CommandRunner, LongCommandKeepsTheServerInformedAndADroppedServerNeverSeesItsFrameReused) {
     TestHome home;
     SockPair pair;
     ASSERT_NE(nullptr, pair.server);
@@ -90,12 +170,28 @@ TEST(CommandRunner, LongCommandKeepsTheServerInformed) {
         if (std::string(pair.client->read_buffer) == "RUNNING") running++;
     }
     runner.join();
-    keep_alive_interval = saved;
     EXPECT_GE(running, 2);
     EXPECT_EQ(0, command.result);
     EXPECT_EQ(-1, ThreadExecuteWithSock(nullptr, pair.server.get()));
     EXPECT_EQ(-2, ThreadExecuteWithSock(&command, nullptr));
     EXPECT_TRUE(CheckLocks(pair.server.get(), nullptr, false));
+
+    // The server goes away while a command runs: the wait ends at once, and
+    // the worker never writes into the caller's command, freed here while it
+    // still runs (the sanitizer watches).
+    Command* orphan = new Command("sleep 4");
+    pair.client.reset();
+    bool thrown = false;
+    try {
+        ThreadExecuteWithSock(orphan, pair.server.get());
+    } catch (SocketError&) {
+        ReleaseSocketError();
+        thrown = true;
+    }
+    delete orphan;
+    keep_alive_interval = saved;
+    EXPECT_TRUE(thrown);
+    EXPECT_TRUE(WaitForThreads(20));
 }
 
 }  // namespace

@@ -56,6 +56,9 @@ TEST_F(ExecuteTest, QuotedProgramWithBlankRunsWithItsArguments) {
 TEST_F(ExecuteTest, ExitStatusIsASignedByteAndACommandThatCannotStartGivesNull) {
     EXPECT_EQ(Execute("exit", "3", 1), 3);
     EXPECT_EQ(Execute("exit", "255", 1), -1);
+    // Killed by a signal is never success: 128 + the signal, as a status.
+    EXPECT_EQ(Execute("kill", "-KILL $$", 1), (signed char)(128 + 9));
+    EXPECT_EQ(Execute("kill", "-PIPE $$", 1), (signed char)(128 + 13));
     EXPECT_EQ(Execute(nullptr, nullptr, 1), -1);
     EXPECT_EQ(FormatExecuteWithResult("%s", (dir_ + "/no-such-program").c_str()), nullptr);
 }

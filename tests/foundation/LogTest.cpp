@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
+#include <sstream>
 
 #include "core/Globals.h"
 #include "foundation/Log.h"
@@ -73,7 +75,7 @@ TEST(LogTest, RotationKeepsOneOldCopyAndDropsDebug) {
     EXPECT_NE(std::string::npos, ReadWholeFile(std::string(res->messages_file) + ".old").find("generation one"));
     EXPECT_NE(std::string::npos, ReadWholeFile(std::string(res->errors_file) + ".old").find("error one"));
     EXPECT_FALSE(PathExists(res->debug_file));
-    EXPECT_FALSE(PathExists(res->messages_file));
+    EXPECT_EQ("", ReadWholeFile(res->messages_file));  // opened afresh, empty
 
     CaptureStdout([] { PrintMessage("generation two"); });
     ClearLogFiles();
@@ -83,6 +85,39 @@ TEST(LogTest, RotationKeepsOneOldCopyAndDropsDebug) {
     // Writers reopen the file after rotation.
     CaptureStdout([] { PrintMessage("generation three"); });
     EXPECT_NE(std::string::npos, ReadWholeFile(res->messages_file).find("generation three"));
+}
+
+TEST(LogTest, LinesOfTwoProcessesSharingTheFileNeverInterleave) {
+    TestHome home(true);
+    std::string text(200, 'x');
+    CaptureStdout([&] {
+        pid_t child = fork();
+        for (int i = 0; i < 2000; i++) PrintMessage("%s %s", child == 0 ? "child" : "parent", text.c_str());
+        if (child == 0) _exit(0);
+        waitpid(child, nullptr, 0);
+    });
+    std::regex whole(R"(\d\d/\d\d/\d{4} @ \d\d:\d\d:\d\d \([0-9a-f]{6,}\): (child|parent) x{200})");
+    std::istringstream in(ReadWholeFile(res->messages_file));
+    int lines = 0, broken = 0;
+    for (std::string line; std::getline(in, line); lines++) broken += !std::regex_match(line, whole);
+    EXPECT_EQ(4000, lines);
+    EXPECT_EQ(0, broken);
+}
+
+TEST(LogTest, AnErrorRepeatedEveryPassIsLoggedOnceThenCountedUntilItClears) {
+    TestHome home;
+    RepeatedError error;
+    CaptureStdout([&] {
+        for (int i = 0; i < 200; i++) error.Report("disk %s", "full");
+        error.Clear();
+        error.Clear();  // nothing left to report
+        for (const char* text : {"first", "second", "second"}) error.Report("%s", text);
+        error.Clear();
+    });
+    std::istringstream in(ReadWholeFile(res->errors_file));
+    std::string texts;  // without their date and thread
+    for (std::string line; std::getline(in, line);) texts += line.substr(line.find("): ") + 3) + "|";
+    EXPECT_EQ("disk full|disk full (200 times, now cleared)|first|second|second (2 times, now cleared)|", texts);
 }
 
 TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModesAndNoGlobalsMeansConsoleOnly) {

@@ -1,10 +1,12 @@
 // The configuration file: keys, limits, defaults and the fixed write order.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "core/Globals.h"
 #include "records/Config.h"
+#include "records/ServerReset.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -154,6 +156,21 @@ TEST(ConfigQuota, FreeSpaceOnlyForEnforcedByteQuotas) {
     Quota cut("a-very-long-owner-name-longer-than-thirty", "namenamename", "UNITS", 1, 1);
     EXPECT_STREQ("namenamena", cut.name);
     EXPECT_STREQ("UNITS", cut.unit);
+}
+
+TEST(ServerReset, AServerNameThatIsNoFolderNameTakesNothingWithIt) {
+    TestHome home;
+    WriteWholeFile(home.path("conf/pub"), "k");
+    WriteWholeFile(home.path("keep"), "k");
+    RemoveResetFiles("..");
+    EXPECT_FALSE(PathExists(home.path("conf/pub")));
+    EXPECT_TRUE(PathExists(home.path("keep")));
+    // A link standing as the server's folder goes; what it points to stays.
+    ASSERT_EQ(0, symlink(home.path("keep-dir").c_str(), home.path("conf/linked").c_str()));
+    WriteWholeFile(home.path("keep-dir/pub"), "k");
+    RemoveResetFiles("linked");
+    EXPECT_FALSE(PathExists(home.path("conf/linked")));
+    EXPECT_TRUE(PathExists(home.path("keep-dir/pub")));
 }
 
 }  // namespace

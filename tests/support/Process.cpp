@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <signal.h>
@@ -13,6 +14,22 @@
 #include "support/TestHome.h"
 
 namespace {
+
+// Whatever a test starts (an anonymous daemon announces itself), and
+// whatever the test process itself sends, discovery datagrams go to this
+// machine only. Set before main, so before any test reads the settings.
+const bool kLoopbackDiscovery = [] {
+    setenv("ZELAGENT_BROADCAST_ADDRESS", "127.0.0.1", 1);
+    return true;
+}();
+
+// A suite run by a service manager must not hand its INVOCATION_ID to the
+// agents it starts: they would leave a restart to a manager that is not
+// theirs. The test that wants it sets it.
+const bool kNoServiceManager = [] {
+    unsetenv("INVOCATION_ID");
+    return true;
+}();
 
 double Now() {
     struct timespec ts;
@@ -32,6 +49,9 @@ pid_t StartProgram(const std::vector<std::string>& argv, const std::string& outp
         dup2(fd, 2);
         close(fd);
     }
+    // The program starts with the standard three only: any other descriptor
+    // its own children hold is then the program's doing.
+    for (int other = 3; other < 1024; other++) close(other);
     // Agents started by tests run detached threads that are never joined;
     // leak reports at their exit would be noise, not findings.
     setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
@@ -89,7 +109,8 @@ std::string InstallAgent(const std::string& dir) {
     const char* kStubbed[][2] = {{"ZELAGENT_PROGRAM_REBOOT", "stub-reboot"},
                                  {"ZELAGENT_PROGRAM_HALT", "stub-halt"},
                                  {"ZELAGENT_PROGRAM_DATE_SET", "stub-date"},
-                                 {"ZELAGENT_PROGRAM_NTP", "stub-ntp"}};
+                                 {"ZELAGENT_PROGRAM_NTP", "stub-ntp"},
+                                 {"ZELAGENT_PROGRAM_STORAGE_SCRIPT", "stub-storage"}};
     for (auto& stub : kStubbed) {
         std::string path = dir + "/" + stub[1];
         WriteWholeFile(path, "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> \"$(dirname \"$0\")/programs.log\"\n", 0755);

@@ -1,4 +1,6 @@
 // Starting and stopping child programs from tests, with every wait bounded.
+// Linking this file points every discovery datagram of the test process and
+// of the programs it starts at 127.0.0.1 (ZELAGENT_BROADCAST_ADDRESS).
 #pragma once
 
 #include <sys/types.h>
@@ -23,7 +25,7 @@ bool WaitForText(const std::string& path, const std::string& text, double second
 int FreePort();
 // The agent executable built with the tests, copied into `dir` (so that its
 // home is `dir`); returns the copy's path. Also installs stubs for reboot,
-// halt, setting the clock and time synchronisation in `dir` (each appends
-// "<stub name> <arguments>" to dir/programs.log) and points the agents
-// started afterwards at them.
+// halt, setting the clock, time synchronisation and the storage script in
+// `dir` (each appends "<stub name> <arguments>" to dir/programs.log) and
+// points the agents started afterwards at them.
 std::string InstallAgent(const std::string& dir);

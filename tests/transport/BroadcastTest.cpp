@@ -1,0 +1,85 @@
+// Raw IPv4 discovery datagrams as a raw socket would deliver them, fed
+// through the parser and through ReadBroadcast over a datagram socket pair.
+// (The announcement as it leaves is checked against the daemon.)
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/TestHome.h"
+#include "transport/Broadcast.h"
+#include "transport/Sock.h"
+
+namespace {
+
+// An IPv4 + UDP datagram from 10.1.2.3 to 10.9.8.7 of `total` bytes whose
+// UDP header names `port` and claims `udp_length`; the payload is `text`,
+// then zero padding.
+std::string CraftDatagram(int port, int udp_length, const std::string& text, size_t total) {
+    std::string d(total, '\0');
+    const unsigned char source[] = {10, 1, 2, 3}, destination[] = {10, 9, 8, 7};
+    d.replace(12, 4, (const char*)source, 4);
+    d.replace(16, 4, (const char*)destination, 4);
+    d[22] = (char)(port >> 8);
+    d[23] = (char)(port & 0xff);
+    d[24] = (char)(udp_length >> 8);
+    d[25] = (char)(udp_length & 0xff);
+    d.replace(28, std::min(text.size(), total - 28), text.substr(0, total - 28));
+    return d;
+}
+
+TEST(BroadcastParseTest, RawDatagramsGiveTheirPayloadOnlyWhenTheLengthsAgree) {
+    const std::string payload32(32, 'p');
+    const struct {
+        const char* what;
+        std::string datagram;
+        int count;             // returned
+        std::string delivered; // start of the buffer afterwards (when moved)
+    } cases[] = {
+        {"28 bytes: header only, ignored", CraftDatagram(9999, 8, "", 28), 0, ""},
+        {"shorter still, ignored", std::string(20, 'x'), 0, ""},
+        {"60 bytes, UDP length 40", CraftDatagram(9999, 40, payload32, 60), 32, payload32},
+        {"46-byte padded frame with 6 bytes", CraftDatagram(9999, 14, "client", 46), 6, "client"},
+        {"46-byte frame claiming 18 bytes", CraftDatagram(9999, 26, std::string(18, 'q'), 46), 18,
+         std::string(18, 'q')},
+        // More payload than the frame holds: the bytes never arrived.
+        {"46-byte frame claiming 30 bytes", CraftDatagram(9999, 38, "client", 46), 46, ""},
+        {"UDP length disagrees", CraftDatagram(9999, 20, "client", 60), 60, ""},
+        {"UDP length below its header", CraftDatagram(9999, 4, "client", 40), 40, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<char> buffer(c.datagram.begin(), c.datagram.end());
+        buffer.push_back('\x7f');
+        RawDatagram d;
+        int count = ParseRawDatagram(buffer.data(), (int)c.datagram.size(), &d);
+        EXPECT_EQ(c.count, count) << c.what;
+        if (count == 0) continue;
+        EXPECT_STREQ("10.1.2.3", d.source) << c.what;
+        EXPECT_STREQ("10.9.8.7", d.destination) << c.what;
+        EXPECT_EQ(9999, d.destination_port) << c.what;
+        if (c.delivered.empty()) {
+            EXPECT_EQ(c.datagram, std::string(buffer.data(), c.datagram.size())) << c.what << ": left as received";
+        } else {
+            EXPECT_EQ(c.delivered + '\0', std::string(buffer.data(), c.delivered.size() + 1)) << c.what;
+        }
+    }
+}
+
+TEST(BroadcastReadTest, SkipsOtherPortsAndShortDatagramsThenTakesTheSourceAsPeer) {
+    TestHome home;
+    int pair[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_DGRAM, 0, pair));
+    Sock reader(AF_INET, SOCK_DGRAM, 0, pair[0]);
+    const std::string queued[] = {CraftDatagram(4242, 14, "client", 46), CraftDatagram(9999, 8, "", 28),
+                                  CraftDatagram(9999, 40, std::string(32, 'z'), 60)};
+    for (const std::string& d : queued) ASSERT_EQ((ssize_t)d.size(), send(pair[1], d.data(), d.size(), 0));
+    EXPECT_EQ(32, reader.ReadBroadcast(9999));
+    EXPECT_EQ(std::string(32, 'z'), reader.read_buffer);
+    EXPECT_STREQ("10.1.2.3", reader.ip);
+    close(pair[1]);
+}
+
+}  // namespace
