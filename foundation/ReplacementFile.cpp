@@ -28,6 +28,32 @@ void CloseQuietly(int& fd) {
     fd = -1;
 }
 
+// The folder part of `target`: "." for a bare name, "/" at the root.
+std::string FolderOf(const std::string& target) {
+    size_t cut = target.rfind('/');
+    return cut == std::string::npos ? "." : cut == 0 ? "/" : target.substr(0, cut);
+}
+
+// The one source of temporary names: creates in `folder` a new file (its
+// descriptor is returned) or, with `directory`, a new folder (0 is
+// returned), never through anything planted at the name. `name` receives
+// the name; -1 with errno set when none could be made.
+int CreateUnique(int folder, bool directory, mode_t mode, std::string& name) {
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < kNameAttempts; attempt++) {
+        char text[48];
+        snprintf(text, sizeof(text), "%s%lx.%x", kReplacementPrefix, (unsigned long)getpid(), serial++);
+        int made = directory ? mkdirat(folder, text, mode)
+                             : openat(folder, text, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (made >= 0) {
+            name = text;
+            return made;
+        }
+        if (errno != EEXIST) break;
+    }
+    return -1;
+}
+
 }  // namespace
 
 bool WriteAll(int fd, const void* data, size_t length) {
@@ -61,9 +87,7 @@ bool ReplacementFile::Open(mode_t mode, bool in_place_fallback) {
         return false;
     }
     MakeParentDirectories(target_);
-    size_t cut = target_.rfind('/');
-    std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : target_.substr(0, cut);
-    folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    folder_ = open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder_ < 0) return false;
 
     // What stands at the target now decides whether it may be replaced.
@@ -84,20 +108,10 @@ bool ReplacementFile::Open(mode_t mode, bool in_place_fallback) {
         }
     }
 
-    static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < kNameAttempts && fd_ < 0; attempt++) {
-        char name[48];
-        snprintf(name, sizeof(name), "%s%lx.%x", kReplacementPrefix, (unsigned long)getpid(), serial++);
-        fd_ = openat(folder_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd_ >= 0) {
-            temp_ = name;
-        } else if (errno != EEXIST) {
-            if (in_place_fallback && existed && (errno == EACCES || errno == EPERM)) {
-                fd_ = openat(folder_, base_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-                in_place_ = fd_ >= 0;
-            }
-            break;
-        }
+    fd_ = CreateUnique(folder_, false, mode, temp_);
+    if (fd_ < 0 && in_place_fallback && existed && (errno == EACCES || errno == EPERM)) {
+        fd_ = openat(folder_, base_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        in_place_ = fd_ >= 0;
     }
     if (in_place_) return true;
     if (fd_ < 0) {
@@ -127,7 +141,33 @@ bool ReplacementFile::Write(const void* data, size_t length) {
     return WriteAll(fd_, data, length);
 }
 
+bool ReplacementFile::CopyFrom(int fd) {
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n == 0;
+        if (!Write(buffer, (size_t)n)) return false;
+    }
+}
+
 bool ReplacementFile::Commit(bool sync) {
+    return Complete(sync, nullptr);
+}
+
+bool ReplacementFile::CommitAs(const std::string& path, bool sync) {
+    if (in_place_) {
+        errno = EINVAL;
+        return false;
+    }
+    return Complete(sync, &path);
+}
+
+bool ReplacementFile::Complete(bool sync, const std::string* elsewhere) {
     if (fd_ < 0) {
         errno = EBADF;
         return false;
@@ -147,9 +187,13 @@ bool ReplacementFile::Commit(bool sync) {
         ok = false;
         saved = errno;
     }
-    if (ok && !in_place_ && renameat(folder_, temp_.c_str(), folder_, base_.c_str()) != 0) {
-        ok = false;
-        saved = errno;
+    if (ok && !in_place_) {
+        int renamed = elsewhere ? renameat(folder_, temp_.c_str(), AT_FDCWD, elsewhere->c_str())
+                                : renameat(folder_, temp_.c_str(), folder_, base_.c_str());
+        if (renamed != 0) {
+            ok = false;
+            saved = errno;
+        }
     }
     if (ok) temp_.clear();
     Discard();
@@ -171,4 +215,15 @@ void ReplacementFile::Discard() {
     folder_ = -1;
     in_place_ = false;
     errno = saved;
+}
+
+std::string MakeTemporaryFolder(const std::string& target) {
+    std::string folder = FolderOf(target);
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return std::string();
+    std::string name;
+    bool made = CreateUnique(dir, true, 0777, name) == 0;
+    CloseQuietly(dir);
+    if (!made) return std::string();
+    return (folder == "/" ? folder : folder + "/") + name;
 }

@@ -33,7 +33,9 @@
 // the file partly rewritten and concurrent writers may mix.
 //
 // A process killed between Open and Commit leaves its temporary file,
-// named kReplacementPrefix followed by hexadecimal digits.
+// named kReplacementPrefix followed by hexadecimal digits. Content that is a
+// folder (a split container) is built in a folder named the same way
+// (MakeTemporaryFolder) and put in place by its owner.
 //
 // Threads: an object belongs to one thread; any number of objects may
 // replace the same path at once.
@@ -64,16 +66,26 @@ class ReplacementFile {
     FILE* stream();
     // Writes all `length` bytes at the current position; false with errno.
     bool Write(const void* data, size_t length);
+    // Writes everything still to be read from `fd` (a file or a pipe);
+    // false with errno set when a read or a write fails.
+    bool CopyFrom(int fd);
     // Completes the replacement: flushes, with `sync` waits until the data
     // is on disk (for files that must survive a crash), closes and renames
     // over the target. False with errno set (the temporary file is gone and
     // the target as it was).
     bool Commit(bool sync = true);
+    // Completes the new content as Commit does but puts it at `path`, a
+    // free name in the same file system, leaving the target alone: the
+    // first part of a content that turned out to need a folder. Not for a
+    // file rewritten in place (EINVAL).
+    bool CommitAs(const std::string& path, bool sync = true);
     // Gives up: closes and removes the temporary file. Nothing when not open.
     void Discard();
     const std::string& target() const { return target_; }
 
   private:
+    bool Complete(bool sync, const std::string* elsewhere);
+
     std::string target_;
     std::string base_;  // last component of the target
     std::string temp_;  // temporary name inside the folder; empty when none
@@ -82,6 +94,11 @@ class ReplacementFile {
     FILE* stream_ = nullptr;
     bool in_place_ = false;
 };
+
+// Makes a new folder beside `target` (in its folder, which must exist) under
+// a unique name of the temporary files' form; its path, or empty with errno
+// set.
+std::string MakeTemporaryFolder(const std::string& target);
 
 // Writes all `length` bytes to `fd`, retrying short writes and EINTR; false
 // with errno set (a write that makes no progress reports ENOSPC).
