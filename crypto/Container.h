@@ -45,9 +45,10 @@ unsigned int* CreateHeader(const char* path, char separator, unsigned int& count
 // the key block and the chunk headers. `displayName` is what the activity
 // registry shows (the path when null). On success `path` (which needs room
 // for 4 more characters) becomes the container's name and, with
-// `removeSource`, the source is deleted. The container is written under a
-// temporary name beside it and renamed when complete, so a failed run never
-// costs an existing "<path>.aes".
+// `removeSource`, the source is deleted. The container replaces the target
+// through ReplacementFile (a split one is built in a temporary folder beside
+// it and renamed when complete), so a failed run never costs an existing
+// "<path>.aes" and leaves nothing behind.
 bool CryptAES(char* path, const char* key, bool removeSource, bool compress, MD5* digest,
               const char* displayName);
 // The same with the container's name chosen by the caller; the source stays.
@@ -56,8 +57,8 @@ bool CryptAESTo(const char* source, const char* target, const char* key, bool co
 
 // Writes the plain file `target` from the container `source` (a file or a
 // directory of parts). A wrong key is found before anything is written; the
-// plain file is written beside `target` and renamed over it only once every
-// chunk decrypted, so a corrupt container never leaves a half file. The
+// plain file replaces `target` through ReplacementFile only once every chunk
+// decrypted, so a corrupt container never leaves a half file. The
 // last two arguments are accepted and ignored.
 bool DecryptAES(const char* source, const char* target, const char* key, bool removeSource, bool = false,
                 char* = nullptr);
@@ -92,8 +93,3 @@ class ContainerSink {
 // lengths beyond what a writer produces are refused before they size any
 // buffer, and no chunk is read across the end of a part.
 bool ReadContainer(const char* source, const char* key, ContainerSink& sink, ContainerFault& fault);
-
-// Creates a file (its descriptor in `fd`) or, with `directory`, a folder
-// beside `target` under a fresh name ("<target>.<pid>.<n>.tmp"); false with
-// errno set when none could be made.
-bool MakeTemporaryBeside(const std::string& target, bool directory, std::string& name, int* fd);

@@ -14,6 +14,7 @@
 #include "crypto/Container.h"
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
+#include "foundation/ReplacementFile.h"
 #include "foundation/base.h"
 
 namespace {
@@ -184,45 +185,32 @@ bool ReadContainer(const char* source, const char* key, ContainerSink& sink, Con
 
 namespace {
 
-// The plain file, written under a temporary name beside the target.
+// The plain file, replacing the target once complete.
 class PlainFileSink : public ContainerSink {
   public:
-    explicit PlainFileSink(const char* target) : target_(target) {}
-    ~PlainFileSink() override {
-        if (out_) fclose(out_);
-        if (!temp_.empty()) unlink(temp_.c_str());
-    }
+    explicit PlainFileSink(const char* target) : out_(target) {}
     bool Begin() override {
-        int fd = -1;
-        if (MakeTemporaryBeside(target_, false, temp_, &fd) && (out_ = fdopen(fd, "wb"))) {
+        if (out_.Open() && (plain_ = out_.stream())) {
             // Whole large buffers: small unaligned writes cost the kernel a
             // second pass over every page.
-            setvbuf(out_, nullptr, _IOFBF, 1 << 20);
+            setvbuf(plain_, nullptr, _IOFBF, 1 << 20);
             return true;
         }
-        if (fd >= 0) close(fd);
-        PrintError("DecryptAES: Could not open file %s for writing: %s", target_.c_str(), strerror(errno));
+        PrintError("DecryptAES: Could not open file %s for writing: %s", out_.target().c_str(), strerror(errno));
         return false;
     }
     bool Write(const char* data, size_t length) override {
-        return fwrite(data, 1, length, out_) == length || Failed(errno);
+        return fwrite(data, 1, length, plain_) == length || Failed();
     }
-    bool Commit() {
-        int closed = fclose(out_);
-        out_ = nullptr;
-        if (closed != 0 || rename(temp_.c_str(), target_.c_str()) != 0) return Failed(errno);
-        temp_.clear();
-        return true;
-    }
+    bool Commit() { return out_.Commit(false) || Failed(); }
 
   private:
-    bool Failed(int error) {
-        PrintError("DecryptAES(%s) : failed with %s", target_.c_str(), strerror(error));
+    bool Failed() {
+        PrintError("DecryptAES(%s) : failed with %s", out_.target().c_str(), strerror(errno));
         return false;
     }
-    std::string target_;
-    std::string temp_;
-    FILE* out_ = nullptr;
+    ReplacementFile out_;
+    FILE* plain_ = nullptr;
 };
 
 void LogInflateFault(const char* source, const ContainerFault& fault) {

@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +21,7 @@
 #include "crypto/Md5.h"
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
+#include "foundation/ReplacementFile.h"
 
 namespace {
 
@@ -90,20 +91,24 @@ bool BuildChunkTable(int fd, char separator, long long minimum, std::vector<unsi
     }
 }
 
+// Only an older container is replaced, never some other folder.
+bool IsSplitContainer(const std::string& path) {
+    return IsAES((path + "/000").c_str());
+}
+
 // Puts `ready` (a file or a directory) in place of `target`, whatever
 // `target` is now. The old container is moved aside first and only removed
 // once the new one stands, so a failed rename costs nothing.
 bool PutInPlace(const std::string& ready, const std::string& target) {
     if (rename(ready.c_str(), target.c_str()) == 0) return true;
     if (errno != EISDIR && errno != ENOTDIR && errno != ENOTEMPTY && errno != EEXIST) return false;
-    // Only an older container is replaced, never some other folder.
     struct stat st;
-    if (lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !IsAES((target + "/000").c_str())) {
+    if (lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !IsSplitContainer(target)) {
         errno = EISDIR;
         return false;
     }
-    std::string aside;
-    if (!MakeTemporaryBeside(target, true, aside, nullptr)) return false;
+    std::string aside = MakeTemporaryFolder(target);
+    if (aside.empty()) return false;
     std::string old = aside + "/old";
     if (rename(target.c_str(), old.c_str()) != 0) {
         int error = errno;
@@ -142,8 +147,11 @@ class TreatingFile {
     }
 };
 
-// One run of CryptAESTo: the open files and the temporary names that must
-// go when the run fails.
+// One run of CryptAESTo: the output being written and the folder of parts
+// that must go when the run fails. The output is one file replacing the
+// target through ReplacementFile until it grows past a part's size; then it
+// becomes a folder of parts built under a temporary name and put in place
+// of the target at the end.
 class ContainerWriter {
   public:
     ContainerWriter(const char* target, const char* key, MD5* digest)
@@ -165,59 +173,73 @@ class ContainerWriter {
         if (got >= 0 && got != (ssize_t)length) failure_ = "the file shrank while it was read";
         return got == (ssize_t)length;
     }
+    bool OpenOutput(const std::string& path);
     bool NextPart();
 
     std::string target_;
     aes_cipher_vetrak cipher_;
     const char* key_;
     ChunkPipeline pipeline_;  // encrypts, digests and writes
-    int out_ = -1;
-    std::string first_part_;  // the temporary file, until the first split
-    std::string parts_dir_;   // the temporary directory, after it
+    std::unique_ptr<ReplacementFile> out_;  // the target, or the current part
+    std::string parts_dir_;   // the folder of parts, once there is one
     unsigned part_ = 0;
     long long position_ = 0;  // bytes in the current part
 };
 
 ContainerWriter::~ContainerWriter() {
     pipeline_.Finish();
-    if (out_ >= 0) close(out_);
-    if (!first_part_.empty()) unlink(first_part_.c_str());
+    out_.reset();
     if (!parts_dir_.empty()) RemoveDir(parts_dir_.c_str());
 }
 
-bool ContainerWriter::OpenTarget() {
-    if (!MakeTemporaryBeside(target_, false, first_part_, &out_)) {
-        PrintError("CryptAES: Could not open file %s for writing: %s", target_.c_str(), strerror(errno));
-        return false;
-    }
+bool ContainerWriter::OpenOutput(const std::string& path) {
+    out_.reset(new ReplacementFile(path));
+    if (!out_->Open()) return false;
+    pipeline_.Attach(out_->fd());
+    position_ = 0;
     return true;
+}
+
+bool ContainerWriter::OpenTarget() {
+    struct stat st;
+    bool ok;
+    if (lstat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        // An older split container gives way at the end, whatever the new
+        // one becomes; until then the new one is built in a folder of its own.
+        if (IsSplitContainer(target_)) {
+            parts_dir_ = MakeTemporaryFolder(target_);
+            ok = !parts_dir_.empty() && OpenOutput(parts_dir_ + "/000");
+        } else {
+            errno = EISDIR;
+            ok = false;
+        }
+    } else {
+        ok = OpenOutput(target_);
+    }
+    if (!ok) PrintError("CryptAES: Could not open file %s for writing: %s", target_.c_str(), strerror(errno));
+    return ok;
 }
 
 bool ContainerWriter::NextPart() {
     if (!pipeline_.Finish()) return false;
-    int closed = close(out_);
-    out_ = -1;
-    if (closed != 0) return false;
-    if (part_ == 0) {
-        if (!MakeTemporaryBeside(target_, true, parts_dir_, nullptr)) return false;
-        if (rename(first_part_.c_str(), (parts_dir_ + "/000").c_str()) != 0) return false;
-        first_part_.clear();
+    if (parts_dir_.empty()) {
+        // The first split: the file written so far becomes the first part.
+        parts_dir_ = MakeTemporaryFolder(target_);
+        if (parts_dir_.empty() || !out_->CommitAs(parts_dir_ + "/000", false)) return false;
+    } else if (!out_->Commit(false)) {
+        return false;
     }
     part_++;
     char number[16];
     snprintf(number, sizeof(number), "/%03u", part_);
     PrintDebug("tentative de creation de %s%s", target_.c_str(), number);
-    out_ = open((parts_dir_ + number).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    pipeline_.Attach(out_);
-    position_ = 0;
-    return out_ >= 0;
+    return OpenOutput(parts_dir_ + number);
 }
 
 bool ContainerWriter::WriteChunks(int in, const std::vector<unsigned>& lengths, bool compress,
                                   TreatingFile& activity) {
     char field[32];
     int length = snprintf(field, sizeof(field), compress ? "aes_zip %x " : "aes %x ", (unsigned)lengths.size());
-    pipeline_.Attach(out_);
     char* room = pipeline_.Reserve((size_t)length + 32);
     if (!room) return false;
     memcpy(room, field, (size_t)length);
@@ -284,13 +306,12 @@ bool ContainerWriter::WriteChunks(int in, const std::vector<unsigned>& lengths, 
 }
 
 bool ContainerWriter::Finish() {
-    if (!pipeline_.Finish()) return false;
-    int closed = close(out_);
-    out_ = -1;
-    if (closed != 0) return false;
-    const std::string& ready = parts_dir_.empty() ? first_part_ : parts_dir_;
+    if (!pipeline_.Finish() || !out_->Commit(false)) return false;
+    if (parts_dir_.empty()) return true;
+    // Never split but replacing an older split container: one file still.
+    const std::string ready = part_ == 0 ? parts_dir_ + "/000" : parts_dir_;
     if (!PutInPlace(ready, target_)) return false;
-    first_part_.clear();
+    if (part_ == 0) rmdir(parts_dir_.c_str());
     parts_dir_.clear();
     return true;
 }
@@ -333,21 +354,6 @@ unsigned int* CreateHeader(const char* path, char separator, unsigned int& count
     if (!lengths.empty()) memcpy(table, lengths.data(), lengths.size() * sizeof(unsigned));
     count = (unsigned)lengths.size();
     return table;
-}
-
-bool MakeTemporaryBeside(const std::string& target, bool directory, std::string& name, int* fd) {
-    static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < 100; attempt++) {
-        char suffix[48];
-        snprintf(suffix, sizeof(suffix), ".%ld.%u.tmp", (long)getpid(), serial++);
-        name = target + suffix;
-        if (directory ? mkdir(name.c_str(), 0777) == 0
-                      : (*fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)) >= 0)
-            return true;
-        if (errno != EEXIST) break;
-    }
-    name.clear();
-    return false;
 }
 
 bool CryptAESTo(const char* path, const char* target, const char* key, bool compress, MD5* digest,

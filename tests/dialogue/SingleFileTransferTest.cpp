@@ -2,7 +2,6 @@
 // with and without payload encryption, resume offers, files already there,
 // and a restore cut in the middle.
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -12,7 +11,6 @@
 #include "crypto/Md5.h"
 #include "dialogue/AgentHarness.h"
 #include "dialogue/SingleFileTransfer.h"
-#include "foundation/ReplacementFile.h"
 #include "records/Config.h"
 #include "support/TestHome.h"
 #include "transport/Sock.h"
@@ -25,15 +23,6 @@ std::string Digest(const std::string& bytes, size_t n) {
     char out[33];
     md5.GetHash(out);
     return out;
-}
-
-bool HasTemporaryLeftovers(const std::string& dir) {
-    DIR* d = opendir(dir.c_str());
-    bool found = false;
-    while (dirent* e = readdir(d))
-        if (strncmp(e->d_name, kReplacementPrefix, strlen(kReplacementPrefix)) == 0) found = true;
-    closedir(d);
-    return found;
 }
 
 // "get" of `target` with a size line for `size` bytes; the agent's answer.

@@ -1,8 +1,10 @@
 #include "support/TestHome.h"
 
+#include <dirent.h>
 #include <ftw.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 
 #include "agent/Lifecycle.h"
 #include "core/Globals.h"
+#include "foundation/ReplacementFile.h"
 
 std::string MakeTempDir() {
     char tmpl[] = "/tmp/zeltest.XXXXXX";
@@ -28,6 +31,15 @@ void RemoveTree(const std::string& path) {
 bool PathExists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+bool HasTemporaryLeftovers(const std::string& dir) {
+    DIR* d = opendir(dir.c_str());
+    bool found = false;
+    while (dirent* e = d ? readdir(d) : nullptr)
+        if (strncmp(e->d_name, kReplacementPrefix, strlen(kReplacementPrefix)) == 0) found = true;
+    if (d) closedir(d);
+    return found;
 }
 
 std::string RandomBytes(size_t n, unsigned seed) {

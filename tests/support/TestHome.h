@@ -28,6 +28,8 @@ std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& content, int mode = 0644);
 // True when lstat finds the path (a dangling link counts).
 bool PathExists(const std::string& path);
+// True when `dir` holds a temporary file or folder of ReplacementFile.
+bool HasTemporaryLeftovers(const std::string& dir);
 // `n` bytes from a seeded generator: the same seed gives the same bytes.
 std::string RandomBytes(size_t n, unsigned seed);
 // A local path in the server's form: every '/' becomes '|'.
