@@ -1,5 +1,6 @@
 #include "crypto/Zip.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -11,13 +12,14 @@
 #include "crypto/Container.h"
 #include "foundation/FileOps.h"
 #include "foundation/Log.h"
+#include "foundation/ReplacementFile.h"
 
 namespace {
 
 const int kZipBlock = 8192;
 const int kUnzipBlock = 512;
 
-// Writing the target would truncate the source before it is read.
+// A file is never packed or unpacked onto one of its own names.
 bool SameFile(const char* a, const char* b) {
     struct stat x, y;
     return stat(a, &x) == 0 && stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
@@ -34,19 +36,23 @@ bool Zip(char* path, bool removeSource) {
     return true;
 }
 
-bool ZipFile(const char* path, const char* target_name) {
-    if (!path || !target_name || IsAES(path) || SameFile(path, target_name)) return false;
-    std::string target = target_name;
-    PrintDebug("Zip %s into %s", path, target.c_str());
+bool ZipFile(const char* path, const char* target) {
+    if (!path || !target || IsAES(path) || SameFile(path, target)) return false;
+    PrintDebug("Zip %s into %s", path, target);
     FILE* in = fopen(path, "rbe");
     if (!in) {
         PrintMessage("Zip: %s does not exist", path);
         return false;
     }
-    gzFile out = gzopen(target.c_str(), "wbe");
-    if (!out) {
+    // zlib writes through a descriptor of its own and closes it; the
+    // replacement keeps the original one for Commit.
+    ReplacementFile out(target);
+    int fd = out.Open() ? fcntl(out.fd(), F_DUPFD_CLOEXEC, 0) : -1;
+    gzFile packed = fd >= 0 ? gzdopen(fd, "wb") : nullptr;
+    if (!packed) {
+        if (fd >= 0) close(fd);
         fclose(in);
-        PrintError("Zip: Cannot open %s for writing", target.c_str());
+        PrintError("Zip: Cannot open %s for writing", target);
         return false;
     }
     // A short write (a full disk) must not pass for success: the source
@@ -55,7 +61,7 @@ bool ZipFile(const char* path, const char* target_name) {
     char block[kZipBlock];
     for (;;) {
         size_t n = fread(block, 1, kZipBlock, in);
-        if (n > 0 && gzwrite(out, block, (unsigned)n) != (int)n) {
+        if (n > 0 && gzwrite(packed, block, (unsigned)n) != (int)n) {
             ok = false;
             break;
         }
@@ -65,10 +71,9 @@ bool ZipFile(const char* path, const char* target_name) {
         }
     }
     fclose(in);
-    if (gzclose(out) != Z_OK) ok = false;
-    if (!ok) {
-        PrintError("Zip: Cannot open %s for writing", target.c_str());
-        unlink(target.c_str());
+    if (gzclose(packed) != Z_OK) ok = false;
+    if (!ok || !out.Commit()) {
+        PrintError("Zip: Cannot open %s for writing", target);
         return false;
     }
     return true;
@@ -85,49 +90,38 @@ bool DeZip(char* path, bool removeSource) {
     return true;
 }
 
-bool DeZipFile(const char* path, const char* target_name) {
-    if (!path || !target_name || IsAES(path) || SameFile(path, target_name)) return false;
-    std::string target = target_name;
-    PrintDebug("%s %s into %s", "Unzip", path, target.c_str());
+bool DeZipFile(const char* path, const char* target) {
+    if (!path || !target || IsAES(path) || SameFile(path, target)) return false;
+    PrintDebug("%s %s into %s", "Unzip", path, target);
     gzFile in = gzopen(path, "rbe");
     if (!in) {
         PrintMessage("%s does not exist", path);
         return false;
     }
-    FILE* out = fopen(target.c_str(), "wbe");
-    if (!out) {
-        gzclose(in);
-        PrintError("Cannot open %s for writing", target.c_str());
-        return false;
-    }
-    bool ok = true;
+    ReplacementFile out(target);
+    FILE* plain = out.Open() ? out.stream() : nullptr;
+    bool ok = plain != nullptr;
     char block[kUnzipBlock];
-    for (;;) {
-        int n = gzread(in, block, kUnzipBlock);
+    for (int n = kUnzipBlock; ok && n == kUnzipBlock;) {
+        n = gzread(in, block, kUnzipBlock);
         if (n < 0) {
             PrintError("Dezip (%s): gzread %i, exiting...", path, n);
-            ok = false;
-            break;
+            gzclose(in);
+            return false;
         }
-        if (n > 0 && fwrite(block, 1, (size_t)n, out) != (size_t)n) {
-            PrintError("Cannot open %s for writing", target.c_str());
-            ok = false;
-            break;
-        }
-        if (n < kUnzipBlock) break;
+        ok = fwrite(block, 1, (size_t)n, plain) == (size_t)n;
     }
     // zlib reports a stream cut short only here: without this check a
     // truncated archive would pass for a whole file.
     int error = Z_OK;
     if (ok) gzerror(in, &error);
-    if (ok && error != Z_OK) {
-        PrintError("Dezip (%s): gzread %i, exiting...", path, error);
-        ok = false;
-    }
     gzclose(in);
-    if (fclose(out) != 0) ok = false;
-    if (!ok) {
-        unlink(target.c_str());
+    if (error != Z_OK) {
+        PrintError("Dezip (%s): gzread %i, exiting...", path, error);
+        return false;
+    }
+    if (!ok || !out.Commit()) {
+        PrintError("Cannot open %s for writing", target);
         return false;
     }
     return true;

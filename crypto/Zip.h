@@ -1,5 +1,7 @@
-// gzip compression of whole files, through zlib's file interface.
-// Every failure is logged and reported by the result; nothing throws.
+// gzip compression of whole files, through zlib's file interface. The
+// target is replaced through ReplacementFile: it holds its old content until
+// the new one is complete, and keeps its owner and mode. Every failure is
+// logged and reported by the result; nothing throws.
 #pragma once
 
 // Compresses `path` into `path`.gz. On success the caller's text becomes the
@@ -9,8 +11,7 @@
 bool Zip(char* path, bool removeSource);
 // Decompresses `path` into `path` without its last 3 characters (the
 // suffix itself is not checked; a file that is not gzip is copied as it is).
-// On success the caller's text becomes the new name. A read error leaves no
-// partial target.
+// On success the caller's text becomes the new name.
 bool DeZip(char* path, bool removeSource);
 // The same with the target named by the caller; the source stays.
 bool ZipFile(const char* path, const char* target);

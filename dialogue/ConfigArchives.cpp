@@ -5,15 +5,12 @@
 // in the peer's log under the tag "SYSTEM".
 #include <dirent.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,65 +23,13 @@
 #include "foundation/Formatting.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/ReplacementFile.h"
 #include "foundation/Spawn.h"
 #include "foundation/Text.h"
 #include "foundation/Threads.h"
 #include "transport/Sock.h"
 
 namespace {
-
-// Reserves a unique temporary name beside `target` (created empty, never
-// through a link); empty when none could be made.
-std::string ReserveTemporary(const std::string& target) {
-    static std::atomic<unsigned> serial{0};
-    MakeParentDirectories(target);
-    for (int attempt = 0; attempt < 100; attempt++) {
-        char suffix[64];
-        snprintf(suffix, sizeof(suffix), ".%lu.%u.tmp", GetThreadID(), serial++);
-        std::string temp = target + suffix;
-        int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            close(fd);
-            return temp;
-        }
-        if (errno != EEXIST) break;
-    }
-    PrintError("Could not open %s for writing", target.c_str());
-    return std::string();
-}
-
-// The one writer of the configuration archives. `produce` fills the
-// temporary file it is given (a unique name beside `target`) and returns 0
-// on success; the file then takes the old archive's owner and mode and is
-// renamed over `target`. On any failure, or when `produce` throws, the
-// temporary file is removed and `target` stays as it was. Returns the
-// result of `produce`, or -6 when no temporary file could be made or the
-// rename failed.
-int WriteArchive(const std::string& target, const std::function<int(const std::string&)>& produce) {
-    std::string temp = ReserveTemporary(target);
-    if (temp.empty()) return -6;
-    int rc;
-    try {
-        rc = produce(temp);
-    } catch (...) {
-        unlink(temp.c_str());
-        throw;
-    }
-    if (rc == 0) {
-        struct stat old;
-        if (lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-            chmod(temp.c_str(), old.st_mode & 07777);
-            if (chown(temp.c_str(), old.st_uid, old.st_gid) != 0) {
-                // Only root may give a file away; the mode is kept anyway.
-            }
-        }
-        if (rename(temp.c_str(), target.c_str()) == 0) return 0;
-        PrintError("Could not replace %s: %s", target.c_str(), strerror(errno));
-        rc = -6;
-    }
-    unlink(temp.c_str());
-    return rc;
-}
 
 // The folder of the peer's archives, or empty when the peer's name cannot
 // name a folder (it comes from the handshake: "..", "a/b" must not lead
@@ -96,10 +41,14 @@ std::string PeerFolder(Sock* sock) {
 
 // Declines the single-file transfer that follows the command, keeping the
 // dialogue in step: the size line is read and answered "ERROR_OPEN_FILE".
-void DeclineTransfer(Sock* sock, const char* command) {
-    PrintError("%s: the peer name (%s) cannot name a folder", command, sock->name);
+void DeclineTransfer(Sock* sock) {
     sock->Read();
     if (strncmp(sock->read_buffer, "ERROR_", 6) != 0) sock->Write("ERROR_OPEN_FILE");
+}
+
+void DeclineForPeerName(Sock* sock, const char* command) {
+    PrintError("%s: the peer name (%s) cannot name a folder", command, sock->name);
+    DeclineTransfer(sock);
 }
 
 // The update archives ("conf_update_*") of the peer's folder, removed
@@ -154,7 +103,7 @@ const ArchiveTexts kUpdate = {"save_config_update", "on m'a dit save config_upda
 
 void ReceiveArchive(Session& s, const ArchiveTexts& texts, bool update) {
     std::string folder = PeerFolder(s.sock);
-    if (folder.empty()) return DeclineTransfer(s.sock, texts.command);
+    if (folder.empty()) return DeclineForPeerName(s.sock, texts.command);
     const char* peer = s.sock->name;
     PrintLog(peer, "SYSTEM", "%s", texts.told);
     long start = Clock();
@@ -171,9 +120,8 @@ void ReceiveArchive(Session& s, const ArchiveTexts& texts, bool update) {
     std::string target = folder + name;
     int rc;
     try {
-        rc = WriteArchive(target, [&](const std::string& temp) {
-            return GetFile(s.sock, temp.c_str(), nullptr, nullptr, "wb");
-        });
+        // The old archive stays until the new one has arrived whole.
+        rc = GetFile(s.sock, target.c_str(), nullptr, nullptr, "wb");
     } catch (SocketError& e) {
         PrintError("%s: Exception Caught: %s, rethrowing...", texts.command, e.message);
         PrintLog(peer, "SYSTEM", "%s (%s)", texts.failed, e.message);
@@ -187,34 +135,66 @@ void ReceiveArchive(Session& s, const ArchiveTexts& texts, bool update) {
     LaunchStorageScript(peer);
 }
 
-// Applies the plain difference `diff` to the archive: the archive is
-// unpacked beside it under a name of this call, patched into `result`, and
-// the packed result replaces the archive. True when the archive was
-// replaced.
-bool ApplyDifference(const std::string& archive, const std::string& diff, const std::string& result) {
-    // "conf.tar.gz" unpacks to "conf.tar.<thread>".
-    char packed[1024];
-    snprintf(packed, sizeof(packed), "%.*s.%lu.gz", (int)archive.size() - 3, archive.c_str(), GetThreadID());
-    // A second name for the archive, so that unpacking leaves it alone.
-    if (link(archive.c_str(), packed) != 0 && !Copy(archive.c_str(), packed)) return false;
-    bool replaced = false;
-    if (DeZip(packed, true)) {
-        std::vector<std::string> argv = SplitWords(external_programs().patch);
-        argv.insert(argv.end(), {packed, diff, "-o", result});
-        if (RunArgv(argv) == 0 && VerifyFileExists(result.c_str())) {
-            replaced = WriteArchive(archive, [&](const std::string& temp) {
-                           char zipped[1100];
-                           snprintf(zipped, sizeof(zipped), "%s", result.c_str());
-                           if (!Zip(zipped, false)) return -1;
-                           if (rename(zipped, temp.c_str()) == 0) return 0;
-                           unlink(zipped);
-                           return -1;
-                       }) == 0;
-        }
+// The working files of one "patch_config" (the difference, the unpacked
+// archive, the patched result and its rejects), in a folder of their own
+// beside the archive, removed whole on every way out.
+class WorkFolder {
+  public:
+    explicit WorkFolder(const std::string& archive) {
+        MakeParentDirectories(archive);
+        path_ = MakeTemporaryFolder(archive);
     }
-    unlink(packed);  // the unpacked copy (or the second name when unpacking failed)
-    unlink(result.c_str());
-    return replaced;
+    ~WorkFolder() {
+        if (!path_.empty()) RemoveDir(path_.c_str());
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    bool made() const { return !path_.empty(); }
+    std::string path(const char* name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// Applies the plain difference `diff` to the archive: the archive is
+// unpacked into the working folder and patched there, and the packed result
+// replaces the archive. True when the archive was replaced.
+bool ApplyDifference(const std::string& archive, const char* diff, const WorkFolder& work) {
+    const std::string plain = work.path("conf.tar"), result = work.path("conf.new");
+    if (!DeZipFile(archive.c_str(), plain.c_str())) return false;
+    std::vector<std::string> argv = SplitWords(external_programs().patch);
+    argv.insert(argv.end(), {plain, diff, "-o", result});
+    return RunArgv(argv) == 0 && VerifyFileExists(result.c_str()) && ZipFile(result.c_str(), archive.c_str());
+}
+
+// Receives the difference of "patch_config" into a working folder and
+// applies it to the archive; the working files are gone on return, before
+// the server hears the outcome. -1 when no difference arrived, 1 when the
+// archive is as the difference wants it, 0 when it could not be patched.
+int ReceiveDifference(Sock* sock, const std::string& archive, std::string& diff_size) {
+    WorkFolder work(archive);
+    if (!work.made()) {
+        PrintError("patch_config: no working folder beside %s: %s", archive.c_str(), strerror(errno));
+        DeclineTransfer(sock);
+        return -1;
+    }
+    // Unpacked, the difference drops the ".gz" of its name.
+    char diff[1024];
+    snprintf(diff, sizeof(diff), "%s", work.path("conf.diff.gz").c_str());
+    if (GetFile(sock, diff, nullptr, nullptr, "wb") != 0) return -1;
+    bool success = false;
+    if (VerifyFileExists(archive.c_str())) {
+        DeZip(diff, true);
+        struct stat st;
+        // An empty difference (or one whose size cannot be read) leaves
+        // nothing to do.
+        if (stat(diff, &st) != 0 || st.st_size == 0)
+            success = true;
+        else
+            success = ApplyDifference(archive, diff, work);
+    }
+    diff_size = SizeOf(diff);
+    return success ? 1 : 0;
 }
 
 }  // namespace
@@ -231,40 +211,15 @@ void SaveConfigUpdate(Session& s, const char*, const char*) {
 
 void PatchConfig(Session& s, const char*, const char*) {
     std::string folder = PeerFolder(s.sock);
-    if (folder.empty()) return DeclineTransfer(s.sock, "patch_config");
+    if (folder.empty()) return DeclineForPeerName(s.sock, "patch_config");
     const char* peer = s.sock->name;
     long start = Clock();
-    unsigned long id = GetThreadID();
     std::string archive = folder + "conf.tar.gz";
-    char number[32];
-    snprintf(number, sizeof(number), "%lu", id);
-    std::string packed_diff = folder + "conf.diff." + number + ".gz";
-    std::string diff = folder + "conf.diff." + number;
-    std::string result = folder + "conf.new." + number + ".gz";
-    bool success = false;
     try {
-        if (GetFile(s.sock, packed_diff.c_str(), nullptr, nullptr, "wb") != 0) {
-            unlink(packed_diff.c_str());
-            return PrintLog(peer, "SYSTEM", "Patch Configuration: ...FAILED");
-        }
-        std::string applied = packed_diff;
-        if (VerifyFileExists(archive.c_str())) {
-            char name[1024];
-            snprintf(name, sizeof(name), "%s", packed_diff.c_str());
-            if (DeZip(name, true)) applied = name;
-            struct stat st;
-            // An empty difference (or one whose size cannot be read) leaves
-            // nothing to do.
-            if (stat(applied.c_str(), &st) != 0 || st.st_size == 0)
-                success = true;
-            else
-                success = ApplyDifference(archive, applied, result);
-        }
-        std::string rejects = result + ".rej";
-        if (VerifyFileExists(rejects.c_str())) unlink(rejects.c_str());
-        std::string diff_size = SizeOf(applied);
-        unlink(applied.c_str());
-        if (!success) {
+        std::string diff_size;
+        int applied = ReceiveDifference(s.sock, archive, diff_size);
+        if (applied < 0) return PrintLog(peer, "SYSTEM", "Patch Configuration: ...FAILED");
+        if (applied == 0) {
             s.sock->Write("PATCH_FAILED");
             return PrintLog(peer, "SYSTEM", "Patch Configuration: ...FAILED");
         }
@@ -276,8 +231,6 @@ void PatchConfig(Session& s, const char*, const char*) {
     } catch (SocketError& e) {
         PrintError("patch_config: Exception Caught: %s, rethrowing...", e.message);
         PrintLog(peer, "SYSTEM", "Patch Configuration: ... FAILED (%s)", e.message);
-        unlink(packed_diff.c_str());
-        unlink(diff.c_str());
         throw;
     }
 }

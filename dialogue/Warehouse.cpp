@@ -149,8 +149,7 @@ bool TellWarehouseSaveConfig(Sock* sock) {
         throw;
     }
     // The archive stays as it was sent, for the next difference.
-    if (DeZip(archive, true) && rename(plain.c_str(), (plain + ".old").c_str()) != 0)
-        PrintError("TellWarehouseSaveConfig: %s", strerror(errno));
+    if (DeZipFile(archive, (plain + ".old").c_str())) Unlink(archive);
     return sent == 0;
 }
 

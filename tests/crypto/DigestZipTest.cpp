@@ -158,12 +158,15 @@ TEST_F(DigestFileTest, CompressionRefusalsAndFailuresLeaveNoDamage) {
     snprintf(path, sizeof(path), "%s/plain.gz", dir.c_str());
     EXPECT_TRUE(DeZip(path, false));
     EXPECT_EQ("not compressed", ReadWholeFile(dir + "/plain"));
-    // A cut gzip stream fails and leaves no partial target.
+    // A cut gzip stream fails and leaves the old target as it was, with
+    // nothing temporary beside it.
     WriteWholeFile(dir + "/b", RandomBytes(200000, 7));
     snprintf(path, sizeof(path), "%s/b", dir.c_str());
     ASSERT_TRUE(Zip(path, true));
     std::string gz = ReadWholeFile(path);
     WriteWholeFile(path, gz.substr(0, gz.size() / 2));
+    WriteWholeFile(dir + "/b", "previous");
     EXPECT_FALSE(DeZip(path, false));
-    EXPECT_FALSE(PathExists(dir + "/b"));
+    EXPECT_EQ("previous", ReadWholeFile(dir + "/b"));
+    EXPECT_FALSE(HasTemporaryLeftovers(dir));
 }

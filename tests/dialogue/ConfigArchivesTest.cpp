@@ -2,6 +2,7 @@
 // dated archives, a transfer cut half-way, and differences applied.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <string.h>
 #include <time.h>
 
 #include <memory>
@@ -17,11 +18,12 @@
 
 namespace {
 
+// Every name in `dir`, hidden ones (temporary files and folders) included.
 std::set<std::string> Entries(const std::string& dir) {
     std::set<std::string> names;
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') names.insert(e->d_name);
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
         closedir(d);
     }
     return names;
