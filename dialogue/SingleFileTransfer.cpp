@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -259,9 +260,13 @@ struct AppendFile {
     }
 };
 
-}  // namespace
+// A received file that `accept` turned down: the target stays as it was.
+const int kRefused = -2;
 
-int GetFile(Sock* sock, const char* path_in, const char* display, MD5* md5, const char* mode) {
+// GetFile, with `accept` (when given) asked before a whole single file is
+// put in place.
+int ReceiveFile(Sock* sock, const char* path_in, const char* display, MD5* md5, const char* mode,
+                const std::function<bool()>& accept) {
     std::string path;
     if (path_in && strcmp(path_in, "SYSTEM_STATE") == 0)
         path = std::string(res ? res->restore_dir : "") + "system.bkf";
@@ -331,6 +336,7 @@ int GetFile(Sock* sock, const char* path_in, const char* display, MD5* md5, cons
                 PrintError("GetFile: could not write %s: %s", target.c_str(), strerror(failure));
                 return -6;
             }
+            if (accept && count == 0 && !append && !accept()) return kRefused;
             bool closed = append ? close(fd) == 0 : replacement.Commit();
             if (append) appended.fd = -1;
             if (!closed) {
@@ -368,6 +374,12 @@ int GetFile(Sock* sock, const char* path_in, const char* display, MD5* md5, cons
     return 0;
 }
 
+}  // namespace
+
+int GetFile(Sock* sock, const char* path, const char* display, MD5* md5, const char* mode) {
+    return ReceiveFile(sock, path, display, md5, mode, nullptr);
+}
+
 int SynchroniseFile(Sock* sock, const char* local, const char* remote, int apply) {
     sock->FormatWrite("md5sum %s", remote);
     sock->Read();
@@ -382,24 +394,21 @@ int SynchroniseFile(Sock* sock, const char* local, const char* remote, int apply
     if (!apply) return 0;
     PrintMessage("SynchroniseFile(%s, %s): must download new version", local, remote);
     sock->FormatWrite("send %s", remote);
-    std::string temp = std::string(local) + ".tmp";
+    // Only a download with the announced digest replaces the local file.
     MD5 downloaded;
-    GetFile(sock, temp.c_str(), nullptr, &downloaded, "wb");
-    char got[33];
-    downloaded.GetHash(got);
-    int result;
-    if (strcmp(got, announced) == 0) {
-        if (Copy(temp.c_str(), local)) {
-            PrintMessage("SynchroniseFile(%s, %s): SUCCESS", local, remote);
-            result = 0;
-        } else {
-            PrintMessage("SynchroniseFile(%s, %s): Copy tmp file into original failed", local, remote);
-            result = -3;
-        }
-    } else {
-        PrintMessage("SynchroniseFile(%s, %s): Downloaded version different from remote version", local, remote);
-        result = -2;
+    int received = ReceiveFile(sock, local, nullptr, &downloaded, "wb", [&] {
+        char got[33];
+        downloaded.GetHash(got);
+        return strcmp(got, announced) == 0;
+    });
+    if (received == 0) {
+        PrintMessage("SynchroniseFile(%s, %s): SUCCESS", local, remote);
+        return 0;
     }
-    unlink(temp.c_str());
-    return result;
+    if (received == -6) {
+        PrintMessage("SynchroniseFile(%s, %s): Copy tmp file into original failed", local, remote);
+        return -3;
+    }
+    PrintMessage("SynchroniseFile(%s, %s): Downloaded version different from remote version", local, remote);
+    return -2;
 }
