@@ -24,6 +24,7 @@
 #include "foundation/Formatting.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/ReplacementFile.h"
 #include "foundation/Text.h"
 #include "foundation/Threads.h"
 
@@ -105,13 +106,14 @@ int OptionVerifyDirFile(int, char** argv) {
     FILE* f = fopen(index.c_str(), "re");
     if (!f) {
         PrintMessage("No index found, creating");
-        f = fopen(index.c_str(), "we");
-        if (!f) {
+        ReplacementFile created(index);
+        FILE* out = created.Open() ? created.stream() : nullptr;
+        if (!out) {
             PrintError("Could not open %s for writing", index.c_str());
             return kExitFailure;
         }
-        for (const std::string& l : current) fprintf(f, "%s\n", l.c_str());
-        return fclose(f) == 0 ? kExitSuccess : kExitFailure;
+        for (const std::string& l : current) fprintf(out, "%s\n", l.c_str());
+        return created.Commit() ? kExitSuccess : kExitFailure;
     }
     std::vector<std::string> stored;
     char text[1200];

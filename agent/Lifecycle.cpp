@@ -20,6 +20,7 @@
 #include "foundation/Execute.h"
 #include "foundation/Log.h"
 #include "foundation/ProcessLayout.h"
+#include "foundation/ReplacementFile.h"
 #include "foundation/Threads.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
@@ -40,10 +41,12 @@ void WritePidFile(int argc, char** argv) {
     if (!daemon && !listen_only && !listen_port) return;
     char path[420];
     snprintf(path, sizeof(path), "%spid", res->conf_dir);
-    FILE* f = GetFILE(path, "w", true);
+    // Replaced whole: "--stop" never reads a half-written number.
+    ReplacementFile file(path);
+    FILE* f = file.Open() ? file.stream() : nullptr;
     if (!f) return;
     fprintf(f, "%i", (int)getpid());
-    CloseFILE(f);
+    file.Commit(false);
 }
 
 // Removes the pid file when it still names this process.

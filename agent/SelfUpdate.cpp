@@ -25,14 +25,7 @@ bool ReplaceProgramFile(const char* target, const char* source) {
     struct stat old;
     if (stat(target, &old) == 0) mode = old.st_mode & 07777;
     ReplacementFile out(target);
-    FILE* f = out.Open(mode) ? out.stream() : nullptr;
-    bool ok = f != nullptr;
-    char buffer[65536];
-    while (ok) {
-        ssize_t n = read(in, buffer, sizeof(buffer));
-        if (n == 0) break;
-        ok = n > 0 && fwrite(buffer, 1, (size_t)n, f) == (size_t)n;
-    }
+    bool ok = out.Open(mode) && out.CopyFrom(in);
     close(in);
     return ok && fchmod(out.fd(), mode) == 0 && out.Commit();
 }

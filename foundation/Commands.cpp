@@ -18,6 +18,7 @@
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "foundation/ProcessLayout.h"
+#include "foundation/ReplacementFile.h"
 
 namespace {
 
@@ -144,35 +145,15 @@ bool CopyRegularFile(const char* source, const char* destination) {
     struct stat st;
     mode_t mode = 0644;
     if (fstat(in, &st) == 0) mode = st.st_mode & 0777;
-    int out = open(destination, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (out < 0) {
+    ReplacementFile out(destination);
+    if (!out.Open(mode)) {
         PrintError("Could not open %s: %s", destination, strerror(errno));
         close(in);
         return false;
     }
-    bool ok = true;
-    char buffer[65536];
-    for (;;) {
-        ssize_t got = read(in, buffer, sizeof(buffer));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        for (ssize_t off = 0; off < got;) {
-            ssize_t put = write(out, buffer + off, (size_t)(got - off));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                ok = false;
-                break;
-            }
-            off += put;
-        }
-        if (!ok) break;
-    }
+    bool ok = out.CopyFrom(in) && out.Commit();
     if (!ok) PrintError("Could not copy %s into %s: %s", source, destination, strerror(errno));
     close(in);
-    if (close(out) != 0) ok = false;
     return ok;
 }
 

@@ -56,6 +56,7 @@ char* PluginExec(const char* name, const char* fmt, ...) __attribute__((format(p
 // parents. Always ends by setting `done`.
 void* ThreadCopy(void* copy_object);
 
-// Copies one regular file; never writes through a symbolic link at
-// `destination`. True on success.
+// Copies one regular file, replacing `destination` through ReplacementFile
+// (a new one takes the source's permissions); never writes through a
+// symbolic link there. True on success.
 bool CopyRegularFile(const char* source, const char* destination);

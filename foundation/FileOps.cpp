@@ -12,6 +12,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/ReplacementFile.h"
 
 namespace {
 
@@ -83,41 +84,26 @@ bool Unlink(const char* path) {
 }
 
 bool Copy(const char* from, const char* to) {
-    FILE* in = GetFILE(from, "rb", false);
-    if (!in) {
-        PrintError("Could not open %s for reading\n", from);
+    int in = from ? open(from, O_RDONLY | O_CLOEXEC) : -1;
+    if (in < 0) {
+        PrintError("Could not open %s for reading\n", from ? from : "");
         return false;
     }
-    // Opening the destination truncates it: copying a file onto itself would
-    // destroy it, and there is nothing to do anyway.
+    // A file copied onto itself: nothing to do.
     struct stat a, b;
-    if (stat(from, &a) == 0 && stat(to, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
-        CloseFILE(in);
+    if (fstat(in, &a) == 0 && stat(to, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+        close(in);
         return true;
     }
-    FILE* out = GetFILE(to, "wb", false);
-    if (!out) {
+    ReplacementFile out(to);
+    if (!out.Open()) {
         PrintError("Could not open %s for writing\n", to);
-        CloseFILE(in);
+        close(in);
         return false;
     }
-    char block[10240];
-    bool ok = true;
-    size_t n;
-    while ((n = fread(block, 1, sizeof(block), in)) > 0) {
-        if (fwrite(block, 1, n, out) != n) {
-            ok = false;
-            break;
-        }
-    }
-    if (ferror(in)) ok = false;
-    int error = errno;
-    CloseFILE(in);
-    if (fclose(out) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) PrintError("Copy(%s, %s): %s", from, to, strerror(error));
+    bool ok = out.CopyFrom(in) && out.Commit();
+    if (!ok) PrintError("Copy(%s, %s): %s", from, to, strerror(errno));
+    close(in);
     return ok;
 }
 

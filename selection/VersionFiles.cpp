@@ -39,24 +39,19 @@ void AddEmptyParts(const char* dir, int from, int to, std::vector<std::string>& 
     }
 }
 
-// Runs diff with its standard output going to the file `out`; diff's exit
-// status, or -1 when it could not run or its output could not be kept.
+// Runs diff with its standard output replacing the file `out`; diff's exit
+// status, or -1 when it could not run or its output could not be kept (the
+// old `out` then stays).
 int RunDiff(const std::vector<std::string>& argv, const char* out) {
-    int fd = open(out, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return -1;
+    ReplacementFile file(out);
+    if (!file.Open()) return -1;
     int pipe = -1;
     pid_t child = SpawnChild(argv, &pipe);
-    bool copied = child > 0;
-    char buffer[65536];
-    for (ssize_t n; child > 0 && (n = read(pipe, buffer, sizeof(buffer))) != 0;) {
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || write(fd, buffer, (size_t)n) != n) copied = false;
-        if (n < 0) break;
-    }
+    bool copied = child > 0 && file.CopyFrom(pipe);
+    // Closed before the wait: a diff still writing gets a broken pipe.
     if (pipe >= 0) close(pipe);
-    if (close(fd) != 0) copied = false;
     int status = child > 0 ? WaitChild(child) : -1;
-    if (!copied || status < 0 || !WIFEXITED(status)) return -1;
+    if (!copied || status < 0 || !WIFEXITED(status) || !file.Commit()) return -1;
     return WEXITSTATUS(status);
 }
 
