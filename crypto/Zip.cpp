@@ -25,15 +25,20 @@ bool SameFile(const char* a, const char* b) {
     return stat(a, &x) == 0 && stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
-}  // namespace
-
-bool Zip(char* path, bool removeSource) {
-    if (!path) return false;
-    std::string target = std::string(path) + ".gz";
-    if (!ZipFile(path, target.c_str())) return false;
+// Zip and DeZip: `convert` writes `target` from `path`; on success the
+// source goes when asked and the caller's text takes the new name.
+bool ConvertNamed(char* path, const std::string& target, bool removeSource,
+                  bool (*convert)(const char*, const char*)) {
+    if (!convert(path, target.c_str())) return false;
     if (removeSource) Unlink(path);
     memcpy(path, target.c_str(), target.size() + 1);
     return true;
+}
+
+}  // namespace
+
+bool Zip(char* path, bool removeSource) {
+    return path && ConvertNamed(path, std::string(path) + ".gz", removeSource, ZipFile);
 }
 
 bool ZipFile(const char* path, const char* target) {
@@ -80,14 +85,9 @@ bool ZipFile(const char* path, const char* target) {
 }
 
 bool DeZip(char* path, bool removeSource) {
-    if (!path) return false;
-    size_t length = strlen(path);
-    if (length <= 3) return false;  // no name would be left
-    std::string target(path, length - 3);
-    if (!DeZipFile(path, target.c_str())) return false;
-    if (removeSource) Unlink(path);
-    memcpy(path, target.c_str(), target.size() + 1);
-    return true;
+    size_t length = path ? strlen(path) : 0;
+    // A name of 3 characters or fewer would leave none.
+    return length > 3 && ConvertNamed(path, std::string(path, length - 3), removeSource, DeZipFile);
 }
 
 bool DeZipFile(const char* path, const char* target) {
