@@ -138,8 +138,8 @@ int OptionWriteFile(int argc, char** argv) {
     if (!ParseCount(argv[3], size) || (argc > 4 && !ParseCount(argv[4], step)) || step == 0 ||
         step > kMaxWriteStep)
         return Usage();
-    int fd = open(argv[2], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    ReplacementFile out(argv[2]);
+    if (!out.Open(0644, false, true)) {
         PrintError("Could not open %s for writing: %s", argv[2], strerror(errno));
         return kExitFailure;
     }
@@ -148,11 +148,12 @@ int OptionWriteFile(int argc, char** argv) {
     unsigned long long written = 0;
     while (written < size) {
         size_t chunk = (size_t)std::min<unsigned long long>(step, size - written);
-        ssize_t n = write(fd, zeros.data(), chunk);
+        ssize_t n = write(out.fd(), zeros.data(), chunk);
         if (n <= 0) break;
         written += (unsigned long long)n;
     }
-    bool ok = close(fd) == 0 && written == size;
+    // Only a whole file replaces the old one.
+    bool ok = written == size && out.Commit(false);
     PrintMessage("Wrote %llu bytes with step %llu in %2.2fs", written, step, Seconds() - began);
     return ok ? kExitSuccess : kExitFailure;
 }

@@ -48,7 +48,8 @@ unsigned int* CreateHeader(const char* path, char separator, unsigned int& count
 // `removeSource`, the source is deleted. The container replaces the target
 // through ReplacementFile (a split one is built in a temporary folder beside
 // it and renamed when complete), so a failed run never costs an existing
-// "<path>.aes" and leaves nothing behind.
+// "<path>.aes" and leaves nothing behind. A device or a pipe at the target
+// is written into, never replaced, and takes the container unsplit.
 bool CryptAES(char* path, const char* key, bool removeSource, bool compress, MD5* digest,
               const char* displayName);
 // The same with the container's name chosen by the caller; the source stays.
@@ -58,8 +59,9 @@ bool CryptAESTo(const char* source, const char* target, const char* key, bool co
 // Writes the plain file `target` from the container `source` (a file or a
 // directory of parts). A wrong key is found before anything is written; the
 // plain file replaces `target` through ReplacementFile only once every chunk
-// decrypted, so a corrupt container never leaves a half file. The
-// last two arguments are accepted and ignored.
+// decrypted, so a corrupt container never leaves a half file (a device or a
+// pipe at `target` is written into). The last two arguments are accepted
+// and ignored.
 bool DecryptAES(const char* source, const char* target, const char* key, bool removeSource, bool = false,
                 char* = nullptr);
 

@@ -190,7 +190,7 @@ class PlainFileSink : public ContainerSink {
   public:
     explicit PlainFileSink(const char* target) : out_(target) {}
     bool Begin() override {
-        if (out_.Open() && (plain_ = out_.stream())) {
+        if (out_.Open(0666, false, true) && (plain_ = out_.stream())) {
             // Whole large buffers: small unaligned writes cost the kernel a
             // second pass over every page.
             setvbuf(plain_, nullptr, _IOFBF, 1 << 20);

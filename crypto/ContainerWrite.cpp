@@ -173,7 +173,7 @@ class ContainerWriter {
         if (got >= 0 && got != (ssize_t)length) failure_ = "the file shrank while it was read";
         return got == (ssize_t)length;
     }
-    bool OpenOutput(const std::string& path);
+    bool OpenOutput(const std::string& path, bool into_devices = false);
     bool NextPart();
 
     std::string target_;
@@ -184,6 +184,7 @@ class ContainerWriter {
     std::string parts_dir_;   // the folder of parts, once there is one
     unsigned part_ = 0;
     long long position_ = 0;  // bytes in the current part
+    bool unsplit_ = false;    // a device or a pipe takes the whole container
 };
 
 ContainerWriter::~ContainerWriter() {
@@ -192,9 +193,9 @@ ContainerWriter::~ContainerWriter() {
     if (!parts_dir_.empty()) RemoveDir(parts_dir_.c_str());
 }
 
-bool ContainerWriter::OpenOutput(const std::string& path) {
+bool ContainerWriter::OpenOutput(const std::string& path, bool into_devices) {
     out_.reset(new ReplacementFile(path));
-    if (!out_->Open()) return false;
+    if (!out_->Open(0666, false, into_devices)) return false;
     pipeline_.Attach(out_->fd());
     position_ = 0;
     return true;
@@ -214,7 +215,11 @@ bool ContainerWriter::OpenTarget() {
             ok = false;
         }
     } else {
-        ok = OpenOutput(target_);
+        // A device or a pipe (/dev/null) is written into, never replaced;
+        // it takes the container as one stream, the parts' concatenation.
+        unsplit_ = stat(target_.c_str(), &st) == 0 &&
+                   (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode));
+        ok = OpenOutput(target_, true);
     }
     if (!ok) PrintError("CryptAES: Could not open file %s for writing: %s", target_.c_str(), strerror(errno));
     return ok;
@@ -299,7 +304,7 @@ bool ContainerWriter::WriteChunks(int in, const std::vector<unsigned>& lengths, 
         memset(body + stored, 0, padding);
         pipeline_.Append(head, stored + padding, clear);
         position_ += (long long)(head + stored + padding + clear);
-        if (position_ > kContainerPartSize && !NextPart()) return false;
+        if (position_ > kContainerPartSize && !unsplit_ && !NextPart()) return false;
         done += size + clear;
     }
     return true;

@@ -52,7 +52,7 @@ bool ZipFile(const char* path, const char* target) {
     // zlib writes through a descriptor of its own and closes it; the
     // replacement keeps the original one for Commit.
     ReplacementFile out(target);
-    int fd = out.Open() ? fcntl(out.fd(), F_DUPFD_CLOEXEC, 0) : -1;
+    int fd = out.Open(0666, false, true) ? fcntl(out.fd(), F_DUPFD_CLOEXEC, 0) : -1;
     gzFile packed = fd >= 0 ? gzdopen(fd, "wb") : nullptr;
     if (!packed) {
         if (fd >= 0) close(fd);
@@ -99,7 +99,7 @@ bool DeZipFile(const char* path, const char* target) {
         return false;
     }
     ReplacementFile out(target);
-    FILE* plain = out.Open() ? out.stream() : nullptr;
+    FILE* plain = out.Open(0666, false, true) ? out.stream() : nullptr;
     bool ok = plain != nullptr;
     char block[kUnzipBlock];
     for (int n = kUnzipBlock; ok && n == kUnzipBlock;) {

@@ -1,7 +1,8 @@
 // gzip compression of whole files, through zlib's file interface. The
 // target is replaced through ReplacementFile: it holds its old content until
-// the new one is complete, and keeps its owner and mode. Every failure is
-// logged and reported by the result; nothing throws.
+// the new one is complete, and keeps its owner and mode (a device or a pipe
+// at the target is written into). Every failure is logged and reported by
+// the result; nothing throws.
 #pragma once
 
 // Compresses `path` into `path`.gz. On success the caller's text becomes the

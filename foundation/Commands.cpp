@@ -146,7 +146,7 @@ bool CopyRegularFile(const char* source, const char* destination) {
     mode_t mode = 0644;
     if (fstat(in, &st) == 0) mode = st.st_mode & 0777;
     ReplacementFile out(destination);
-    if (!out.Open(mode)) {
+    if (!out.Open(mode, false, true)) {
         PrintError("Could not open %s: %s", destination, strerror(errno));
         close(in);
         return false;

@@ -57,6 +57,7 @@ char* PluginExec(const char* name, const char* fmt, ...) __attribute__((format(p
 void* ThreadCopy(void* copy_object);
 
 // Copies one regular file, replacing `destination` through ReplacementFile
-// (a new one takes the source's permissions); never writes through a
-// symbolic link there. True on success.
+// (a new one takes the source's permissions; a device or a pipe there is
+// written into); a symbolic link there is replaced, never written through
+// to a file. True on success.
 bool CopyRegularFile(const char* source, const char* destination);

@@ -96,7 +96,7 @@ bool Copy(const char* from, const char* to) {
         return true;
     }
     ReplacementFile out(to);
-    if (!out.Open()) {
+    if (!out.Open(0666, false, true)) {
         PrintError("Could not open %s for writing\n", to);
         close(in);
         return false;

@@ -18,8 +18,9 @@ bool RemoveDir(const char* path);
 // "Unlink Error (%s): %s" for anything else that cannot be removed.
 bool Unlink(const char* path);
 // Copies the bytes of `from` into `to` (created, parent folders included;
-// replaced through ReplacementFile when it exists). False when either cannot
-// be opened or when a read or write fails part-way (`to` is then as it was).
+// replaced through ReplacementFile when it exists; a device or a pipe there
+// is written into). False when either cannot be opened or when a read or
+// write fails part-way (a replaced `to` is then as it was).
 bool Copy(const char* from, const char* to);
 // rename; true when it returns 0.
 bool Move(const char* from, const char* to);

@@ -28,6 +28,10 @@ void CloseQuietly(int& fd) {
     fd = -1;
 }
 
+bool IsDeviceOrPipe(mode_t mode) {
+    return S_ISCHR(mode) || S_ISBLK(mode) || S_ISFIFO(mode);
+}
+
 // The folder part of `target`: "." for a bare name, "/" at the root.
 std::string FolderOf(const std::string& target) {
     size_t cut = target.rfind('/');
@@ -80,7 +84,7 @@ ReplacementFile::~ReplacementFile() {
     Discard();
 }
 
-bool ReplacementFile::Open(mode_t mode, bool in_place_fallback) {
+bool ReplacementFile::Open(mode_t mode, bool in_place_fallback, bool into_devices) {
     if (fd_ >= 0) return true;
     if (base_.empty() || IsDotOrDotDot(base_.c_str())) {
         errno = EISDIR;
@@ -89,6 +93,22 @@ bool ReplacementFile::Open(mode_t mode, bool in_place_fallback) {
     MakeParentDirectories(target_);
     folder_ = open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder_ < 0) return false;
+
+    struct stat led;
+    if (into_devices && fstatat(folder_, base_.c_str(), &led, 0) == 0 && IsDeviceOrPipe(led.st_mode)) {
+        // Opened without truncation and checked again: a link switched to a
+        // regular file meanwhile is left alone and replaced as usual.
+        fd_ = openat(folder_, base_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd_ < 0) {
+            CloseQuietly(folder_);
+            return false;
+        }
+        if (fstat(fd_, &led) == 0 && IsDeviceOrPipe(led.st_mode)) {
+            device_ = true;
+            return true;
+        }
+        CloseQuietly(fd_);
+    }
 
     // What stands at the target now decides whether it may be replaced.
     struct stat old;
@@ -160,7 +180,7 @@ bool ReplacementFile::Commit(bool sync) {
 }
 
 bool ReplacementFile::CommitAs(const std::string& path, bool sync) {
-    if (in_place_) {
+    if (in_place_ || device_) {
         errno = EINVAL;
         return false;
     }
@@ -178,7 +198,7 @@ bool ReplacementFile::Complete(bool sync, const std::string* elsewhere) {
         off_t end = lseek(fd_, 0, SEEK_CUR);
         ok = end >= 0 && ftruncate(fd_, end) == 0;
     }
-    if (ok && sync) ok = fsync(fd_) == 0;
+    if (ok && sync && !device_) ok = fsync(fd_) == 0;
     int saved = errno;
     int closed = stream_ ? fclose(stream_) : close(fd_);
     stream_ = nullptr;
@@ -187,7 +207,7 @@ bool ReplacementFile::Complete(bool sync, const std::string* elsewhere) {
         ok = false;
         saved = errno;
     }
-    if (ok && !in_place_) {
+    if (ok && !in_place_ && !device_) {
         int renamed = elsewhere ? renameat(folder_, temp_.c_str(), AT_FDCWD, elsewhere->c_str())
                                 : renameat(folder_, temp_.c_str(), folder_, base_.c_str());
         if (renamed != 0) {
@@ -214,6 +234,7 @@ void ReplacementFile::Discard() {
     if (folder_ >= 0) close(folder_);
     folder_ = -1;
     in_place_ = false;
+    device_ = false;
     errno = saved;
 }
 

@@ -32,6 +32,11 @@
 // place, as a plain open for writing would: then a failure part-way leaves
 // the file partly rewritten and concurrent writers may mix.
 //
+// With `into_devices`, a device or a pipe that the target leads to (links
+// followed) is written into, as a plain open for writing would, rather than
+// replaced: a copy or a compression aimed at /dev/null or a tape must not
+// put a file in the device's place. Commit then only flushes and closes.
+//
 // A process killed between Open and Commit leaves its temporary file,
 // named kReplacementPrefix followed by hexadecimal digits. Content that is a
 // folder (a split container) is built in a folder named the same way
@@ -57,7 +62,7 @@ class ReplacementFile {
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
     // Creates the temporary file (see above); false with errno set.
-    bool Open(mode_t mode = 0666, bool in_place_fallback = false);
+    bool Open(mode_t mode = 0666, bool in_place_fallback = false, bool into_devices = false);
     bool IsOpen() const { return fd_ >= 0; }
     // The descriptor of the new content; -1 when not open.
     int fd() const { return fd_; }
@@ -76,8 +81,8 @@ class ReplacementFile {
     bool Commit(bool sync = true);
     // Completes the new content as Commit does but puts it at `path`, a
     // free name in the same file system, leaving the target alone: the
-    // first part of a content that turned out to need a folder. Not for a
-    // file rewritten in place (EINVAL).
+    // first part of a content that turned out to need a folder. Only for a
+    // temporary file (EINVAL otherwise).
     bool CommitAs(const std::string& path, bool sync = true);
     // Gives up: closes and removes the temporary file. Nothing when not open.
     void Discard();
@@ -93,6 +98,7 @@ class ReplacementFile {
     int fd_ = -1;
     FILE* stream_ = nullptr;
     bool in_place_ = false;
+    bool device_ = false;  // writing into a device or a pipe
 };
 
 // Makes a new folder beside `target` (in its folder, which must exist) under

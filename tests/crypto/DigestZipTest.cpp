@@ -3,11 +3,15 @@
 #include <string.h>
 #include <zlib.h>
 
+#include <functional>
 #include <string>
 
+#include "crypto/Container.h"
 #include "crypto/Crc32.h"
 #include "crypto/Md5.h"
 #include "crypto/Zip.h"
+#include "foundation/Commands.h"
+#include "foundation/FileOps.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -168,5 +172,32 @@ TEST_F(DigestFileTest, CompressionRefusalsAndFailuresLeaveNoDamage) {
     WriteWholeFile(dir + "/b", "previous");
     EXPECT_FALSE(DeZip(path, false));
     EXPECT_EQ("previous", ReadWholeFile(dir + "/b"));
+    EXPECT_FALSE(HasTemporaryLeftovers(dir));
+}
+
+TEST_F(DigestFileTest, WritersAimedAtADeviceWriteIntoItAndNeverReplaceIt) {
+    const std::string null = dir + "/null", full = dir + "/full";
+    if (!MakeMemoryDevice(null, false) || !MakeMemoryDevice(full, true)) GTEST_SKIP() << "no device nodes here";
+    const char* const key = "7d41c9e2b05a36f8e1c4d7a2905b3e6f";
+    const std::string source = dir + "/source", packed = source + ".gz", container = source + ".aes";
+    WriteWholeFile(source, RandomBytes(100000, 3));
+    ASSERT_TRUE(ZipFile(source.c_str(), packed.c_str()));
+    ASSERT_TRUE(CryptAESTo(source.c_str(), container.c_str(), key, false, nullptr, nullptr));
+    struct {
+        const char* name;
+        std::function<bool(const char*)> write;
+    } writers[] = {
+        {"Copy", [&](const char* to) { return Copy(source.c_str(), to); }},
+        {"CopyRegularFile", [&](const char* to) { return CopyRegularFile(source.c_str(), to); }},
+        {"ZipFile", [&](const char* to) { return ZipFile(source.c_str(), to); }},
+        {"DeZipFile", [&](const char* to) { return DeZipFile(packed.c_str(), to); }},
+        {"CryptAESTo", [&](const char* to) { return CryptAESTo(source.c_str(), to, key, false, nullptr, nullptr); }},
+        {"DecryptAES", [&](const char* to) { return DecryptAES(container.c_str(), to, key, false); }},
+    };
+    for (auto& w : writers) {
+        EXPECT_TRUE(w.write(null.c_str())) << w.name;
+        EXPECT_FALSE(w.write(full.c_str())) << w.name;  // the full device's error is reported
+        EXPECT_TRUE(IsCharDevice(null) && IsCharDevice(full)) << w.name;
+    }
     EXPECT_FALSE(HasTemporaryLeftovers(dir));
 }

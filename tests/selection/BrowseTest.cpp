@@ -128,7 +128,6 @@ TEST_F(BrowseTest, CopyReportsFailuresAndNeverEmptiesItsSource) {
     EXPECT_EQ(ReadWholeFile(tmp + "/src"), big);
     EXPECT_FALSE(Copy((tmp + "/missing").c_str(), (tmp + "/x").c_str()));
     EXPECT_FALSE(Copy((tmp + "/src").c_str(), tmp.c_str()));  // a directory cannot be written
-    if (access("/dev/full", W_OK) == 0) EXPECT_FALSE(Copy((tmp + "/src").c_str(), "/dev/full"));
     EXPECT_TRUE(Move((tmp + "/new/dst").c_str(), (tmp + "/moved").c_str()));
     EXPECT_FALSE(Move((tmp + "/new/dst").c_str(), (tmp + "/moved").c_str()));
 }

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -31,6 +32,15 @@ void RemoveTree(const std::string& path) {
 bool PathExists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+bool MakeMemoryDevice(const std::string& path, bool full) {
+    return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, full ? 7 : 3)) == 0;
+}
+
+bool IsCharDevice(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
 bool HasTemporaryLeftovers(const std::string& dir) {

@@ -28,6 +28,11 @@ std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& content, int mode = 0644);
 // True when lstat finds the path (a dangling link counts).
 bool PathExists(const std::string& path);
+// A character device behaving as /dev/null or, with `full`, as /dev/full,
+// made at `path` so that a test never risks the machine's own; false where
+// device nodes cannot be made.
+bool MakeMemoryDevice(const std::string& path, bool full);
+bool IsCharDevice(const std::string& path);
 // True when `dir` holds a temporary file or folder of ReplacementFile.
 bool HasTemporaryLeftovers(const std::string& dir);
 // `n` bytes from a seeded generator: the same seed gives the same bytes.
