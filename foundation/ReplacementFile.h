@@ -1,6 +1,7 @@
-// The one way the agent replaces a file: configuration, status and key
-// files, single files and file streams received from the server all go
-// through it. The new content is written to a temporary file with a short
+// The one way the agent replaces a file: configuration, status, pid and key
+// files, single files and file streams received from the server, the
+// server's configuration archives, containers and their plain files,
+// compressed files, copies and differences all go through it. The new content is written to a temporary file with a short
 // unique name in the target's folder and renamed over the target only when
 // complete, so the target always holds either its old or its whole new
 // content: never a truncated copy after a crash or a full disk, never a mix
