@@ -77,6 +77,7 @@ Config::Config() {
     max_send_size = 0;
     no_patch = 0;
     timeout = 3600;
+    strict_auth = 0;
     config_count++;
 }
 
@@ -116,6 +117,7 @@ void Config::CopyFrom(const Config* o) {
     max_send_size = o->max_send_size;
     no_patch = o->no_patch;
     timeout = o->timeout;
+    strict_auth = o->strict_auth;
 }
 
 Config::~Config() {
@@ -246,6 +248,8 @@ void Config::ReadLine(const char* raw) {
         }
     } else if (strcmp(key, "no_patch") == 0) {
         no_patch = atoi(value);
+    } else if (strcmp(key, "strict_auth") == 0) {
+        strict_auth = atoi(value);
     } else if (strcmp(key, "max_send_size") == 0) {
         int v = atoi(value);
         if (v >= 0) max_send_size = v;
@@ -301,6 +305,7 @@ int Config::WriteConfig() {
         if (max_send_size > 0) fprintf(f, "max_send_size=%i\n", max_send_size);
         if (no_patch > 0) fprintf(f, "no_patch=%i\n", no_patch);
         if (no_network == 1) fprintf(f, "no_network\n");
+        if (strict_auth != 0) fprintf(f, "strict_auth=%i\n", strict_auth);
         if (file.Commit()) result = 1;
     }
     if (mutex) mutex_unlock(mutex->mutex_config, "WriteConfig");

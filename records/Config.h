@@ -141,6 +141,11 @@ public:
     int max_send_size;
     int no_patch;
     unsigned timeout;
+    // Non-zero: a loopback peer is trusted only when its socket belongs to
+    // root or to the agent's own user, and once the agent has its own key
+    // files a peer without one is refused rather than served with
+    // password-derived keys.
+    int strict_auth;
 
 private:
     void CopyFrom(const Config* other);

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "crypto/Rsa.h"
 #include "crypto/RsaKeyFiles.h"
 #include "foundation/Log.h"
+#include "foundation/SocketOwner.h"
 #include "foundation/base.h"
 #include "records/Client.h"
 #include "records/Config.h"
@@ -38,6 +40,21 @@ void InstallCipher(Sock* s, const char* key) {
 }
 
 }  // namespace
+
+bool StrictAuth() { return config && config->strict_auth != 0; }
+
+bool TrustedLocalPeer(int fd) {
+    if (!StrictAuth()) return true;
+    long owner = PeerSocketOwner(fd);
+    if (owner == 0 || owner == (long)geteuid()) return true;
+    PrintError("Sock::SendChallenge: local peer's socket belongs to uid %li, not trusted (strict_auth)", owner);
+    return false;
+}
+
+bool OwnKeyFilesExist() {
+    RSAKey own;
+    return ReadPrivKey(&own, nullptr, nullptr) == 1;
+}
 
 const char* HandshakeOwnName() {
     return config ? config->name : "";
@@ -236,8 +253,10 @@ bool Sock::SendChallenge() {
         if (strcmp(Text(this), "close") == 0) return true;  // a probe: nothing to prove
         if (strcmp(Text(this), "login") != 0) return false;
 
-        // This agent talking to itself needs no proof and no cipher.
-        if (strcmp(ip, "127.0.0.1") == 0 && strcmp(name, HandshakeOwnName()) == 0) {
+        // This agent talking to itself needs no proof and no cipher. In
+        // strict mode the connecting socket must also be root's or ours:
+        // any local user can send the agent's name.
+        if (strcmp(ip, "127.0.0.1") == 0 && strcmp(name, HandshakeOwnName()) == 0 && TrustedLocalPeer(sock)) {
             Send("connected");
             connected = true;
             authenticated = true;
@@ -247,6 +266,11 @@ bool Sock::SendChallenge() {
         PrintMessage("SendChallenge(Reading keys): %i", (int)(time(nullptr) - begin));
         RSAKey own, peer;
         if (!LoadKeyFiles(&own, &peer, name, true, begin)) {
+            if (StrictAuth() && OwnKeyFilesExist()) {
+                PrintError("Sock::SendChallenge: %s @ %s has no key file, refused (strict_auth)", name, ip);
+                Send("UNAUTHORIZED");
+                return false;
+            }
             LoadPasswordKeys(&own, &peer, HandshakeOwnName(), name);
             PrintMessage("Connecting as anonymous");
             anonymous = true;

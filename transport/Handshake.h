@@ -37,6 +37,16 @@ const unsigned long kChallengeBits = 20;
 // many instead of looping forever.
 const int kMaxChallengeAttempts = 1000;
 
+// Strict authentication (`strict_auth` in the configuration), on the
+// accepting side: StrictAuth tells whether it is on; TrustedLocalPeer is
+// true when it is off or when the socket at the other end of `fd` belongs
+// to root or to this process's user; OwnKeyFilesExist is true once the agent
+// has its own private key file, from when a peer without a key file is
+// refused ("UNAUTHORIZED") instead of served with password-derived keys.
+bool StrictAuth();
+bool TrustedLocalPeer(int fd);
+bool OwnKeyFilesExist();
+
 // The name this side announces: the configuration's `name`.
 const char* HandshakeOwnName();
 

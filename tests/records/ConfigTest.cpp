@@ -44,7 +44,7 @@ TEST_F(ConfigFile, EveryWrittenKeySurvivesReadWriteRead) {
         "backup=1234\nserver_port=7001\nlocal_port=7002\nclient_port=7003\ncrypt=0\nemail=a@b.c\n"
         "client=base.1 10.0.0.9 \"My set with blanks\" Linux 1 2 1 100 200 300 5\n"
         "client=base.2 10.0.0.8 \"x\" SunOS 0 0 0 1 2 3 0\n"
-        "silent=2\nurl=http://u/\ntimeout=60\nmax_send_size=100\nno_patch=1\nno_network\n";
+        "silent=2\nurl=http://u/\ntimeout=60\nmax_send_size=100\nno_patch=1\nno_network\nstrict_auth=1\n";
     Config* c = Load(text);
     EXPECT_STREQ("host one", c->name);
     EXPECT_STREQ("10.1.2.3", c->server_address);
@@ -54,6 +54,7 @@ TEST_F(ConfigFile, EveryWrittenKeySurvivesReadWriteRead) {
     EXPECT_EQ(60u, c->timeout);
     EXPECT_EQ(100, c->max_send_size);
     EXPECT_EQ(1, c->no_network);
+    EXPECT_EQ(1, c->strict_auth);
     ASSERT_EQ(2, c->GetClientCount());
     Client* set = c->GetClientAt(0);
     EXPECT_STREQ("base.1", set->id);

@@ -3,6 +3,7 @@
 // machines would.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "crypto/Rsa.h"
 #include "crypto/RsaKeyFiles.h"
 #include "foundation/Paths.h"
+#include "foundation/SocketOwner.h"
 #include "records/Config.h"
 #include "support/Process.h"
 #include "support/TestHome.h"
@@ -227,6 +229,75 @@ TEST_F(Handshake, OversizedChallengeEndsTheHandshakeWithoutOverrun) {
     Seen r = Run(Accepting::HugeChallenge, "agentB", [&ok](Sock* s) { ok = s->Identify(); });
     EXPECT_FALSE(ok);
     EXPECT_EQ(r.connected, 0);
+}
+
+TEST_F(Handshake, StrictModeRefusesKeylessPeersOnlyOnceTheAgentHasItsOwnKeys) {
+    RSAKey conPub, conPriv, accPub, accPriv;
+    GeneratePasswordKeyUncached(&conPub, &conPriv, "file-key-1");
+    GeneratePasswordKeyUncached(&accPub, &accPriv, "file-key-2");
+    struct Case {
+        bool own_key, peer_key, ok, anonymous;
+    } cases[] = {
+        {false, false, true, true},   // a fresh agent can still be adopted
+        {true, false, false, false},  // "UNAUTHORIZED"
+        {true, true, true, false},
+    };
+    config->strict_auth = 1;
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(run);
+        Folders("strict" + std::to_string(run++));
+        snprintf(config->name, sizeof(config->name), "agentA");
+        if (c.own_key) Key(true, nullptr, "priv", &accPriv);
+        if (c.peer_key) {
+            Key(true, "agentA", "pub", &conPub);
+            Key(false, nullptr, "priv", &conPriv);
+            Key(false, "agentB", "pub", &accPub);
+        }
+        bool ok = !c.ok, anonymous = !c.anonymous;
+        Seen r = Run(Accepting::Authenticate, "agentB", [&](Sock* s) {
+            ok = s->Identify();
+            anonymous = s->anonymous;
+            if (ok) s->Write("ping");
+        });
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(r.ok, c.ok ? 1 : 0);
+        if (c.ok) EXPECT_EQ(anonymous, c.anonymous);
+    }
+}
+
+// The trusted local path in strict mode: the connecting socket's owner,
+// made in a forked child that may change its user, decides.
+TEST(StrictLocalPeer, OnlyRootAndTheAgentsOwnUserAreTrusted) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+    TestHome home(true);
+    Sock listener(AF_INET, SOCK_STREAM, 0);
+    ASSERT_TRUE(listener.Bind(0, "127.0.0.1"));
+    ASSERT_TRUE(listener.Listen());
+    const uid_t nobody = 65534;
+    for (uid_t uid : {(uid_t)0, nobody}) {
+        int hold[2];
+        ASSERT_EQ(pipe(hold), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(hold[1]);
+            if (uid && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(2);
+            Sock client(AF_INET, SOCK_STREAM, 0);
+            if (!client.Connect("127.0.0.1", listener.port)) _exit(3);
+            char c;
+            _exit(read(hold[0], &c, 1) == 0 ? 0 : 4);  // until the parent has looked
+        }
+        close(hold[0]);
+        std::unique_ptr<Sock> server(listener.Accept(true));
+        ASSERT_TRUE(server != nullptr);
+        EXPECT_EQ(PeerSocketOwner(server->sock), (long)uid);
+        config->strict_auth = 1;
+        EXPECT_EQ(TrustedLocalPeer(server->sock), uid == 0) << uid;
+        config->strict_auth = 0;
+        EXPECT_TRUE(TrustedLocalPeer(server->sock));
+        close(hold[1]);
+        EXPECT_EQ(WaitProgram(pid, 10), 0);
+    }
 }
 
 TEST(HandshakeMath, ChallengeRoundTripsWhicheverModulusIsLargerAndBrokenKeysGiveUp) {
