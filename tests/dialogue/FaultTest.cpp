@@ -1,0 +1,272 @@
+// Faults survived with nothing lost: a disk that fills up under a restore
+// ("get", "get_fast") or under the configuration and status writes, a file
+// that grows or shrinks while "send_fast" sends it, and a "get_fast" stream
+// cut at every byte.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
+
+#include "core/Globals.h"
+#include "core/Resource.h"
+#include "core/ThreadManager.h"
+#include "dialogue/BackupStreamSupport.h"
+#include "dialogue/FileStreams.h"
+#include "dialogue/SingleFileTransfer.h"
+#include "foundation/ProcessLayout.h"
+#include "records/Config.h"
+#include "support/Process.h"
+#include "support/TestHome.h"
+#include "transport/Loopback.h"
+
+using namespace backup_test;
+
+namespace {
+
+const std::string kOld = "the previous content";
+const long long kMiB = 1048576;
+
+// Runs `body` in a forked child with a private mount namespace and a tmpfs
+// of 256 KiB on `dir`. 0 when the body found nothing wrong (else it printed
+// what), 77 when this machine does not let the test mount.
+int OnSmallDisk(const std::string& dir, const std::function<std::string()>& body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("zeltest", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k") != 0)
+            _exit(77);
+        std::string failure = body();
+        if (!failure.empty()) fprintf(stderr, "%s\n", failure.c_str());
+        _exit(failure.empty() ? 0 : 1);
+    }
+    return WaitProgram(pid, 60);
+}
+
+void FillDisk(const std::string& dir) {
+    int fd = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    std::string block(4096, 'f');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    close(fd);
+}
+
+std::string Logged(bool errors) {
+    const ProcessFolders* f = process_folders();
+    return ReadWholeFile(errors ? f->errors_file : f->messages_file);
+}
+
+// What every fault must leave: the old file, no temporary, the reason logged.
+std::string Check(const std::string& dir, const std::string& target, bool errors, const char* reason) {
+    if (ReadWholeFile(target) != kOld) return target + " changed";
+    if (HasTemporaryLeftovers(dir)) return "temporary file left in " + dir;
+    if (Logged(errors).find(reason) == std::string::npos) return std::string("not logged: ") + reason;
+    return "";
+}
+
+Stream FileStream(const std::string& content) {
+    long long total = (long long)content.size() + 32;
+    char unix_text[40];
+    snprintf(unix_text, sizeof(unix_text), "M_UNIX%08x.%08x.%08x", 0u, 0u, (unsigned)(S_IFREG | 0644));
+    return Stream{{0, unix_text, total}, {1, content, total}, {-3, "", 0}};
+}
+
+// A restore received by `receive` while the peer sends with `send`; the
+// peer's "ping" afterwards must come through: the dialogue stayed in step.
+std::string Receive(const std::function<long long(Sock*)>& receive, const std::function<void(Sock*)>& send,
+                    long long expected) {
+    LoopbackPair pair(20);
+    long long result = 0;
+    std::string after;
+    std::thread agent([&] {
+        try {
+            result = receive(pair.server.get());
+            pair.server->Read();
+            after = pair.server->read_buffer;
+        } catch (SocketError& e) {
+            after = e.message;
+            ReleaseSocketError();
+        }
+    });
+    try {
+        send(pair.client.get());
+        pair.client->Write("ping");
+    } catch (SocketError&) {
+        ReleaseSocketError();
+    }
+    agent.join();
+    if (result != expected) return "result " + std::to_string(result);
+    return after == "ping" ? "" : "out of step: " + after;
+}
+
+}  // namespace
+
+TEST(Faults, AFullDiskLosesNoFileAndTheAgentGoesOn) {
+    TestHome home;
+    const std::string big = RandomBytes(kMiB, 5);
+    struct Case {
+        const char* what;
+        std::function<std::string(const std::string& dir)> run;
+    } cases[] = {
+        {"get",
+         [&](const std::string& dir) {
+             std::string target = dir + "/restored", failure;
+             WriteWholeFile(target, kOld);
+             failure = Receive([&](Sock* s) { return (long long)GetFile(s, target.c_str(), nullptr, nullptr, "wb"); },
+                               [&](Sock* s) {
+                                   s->FormatWrite("%lli 0 0 %lli", (long long)big.size(), (long long)big.size());
+                                   s->Read();
+                                   for (size_t at = 0; at < big.size(); at += 65536)
+                                       s->Write(big.data() + at, 65536);
+                               },
+                               -6);
+             return failure.empty() ? Check(dir, target, true, "No space left on device") : failure;
+         }},
+        {"get_fast",
+         [&](const std::string& dir) {
+             std::string target = dir + "/restored", failure;
+             WriteWholeFile(target, kOld);
+             failure = Receive([&](Sock* s) { return MultiGetFile(s, target.c_str(), nullptr, nullptr, 1, 0); },
+                               [&](Sock* s) {
+                                   Push(s, FileStream(big));
+                                   s->FastSend();
+                               },
+                               -6);
+             return failure.empty() ? Check(dir, target, false, "Disk is full") : failure;
+         }},
+        {"configuration",
+         [&](const std::string& dir) {
+             snprintf(res->config_file, sizeof(res->config_file), "%s/config", dir.c_str());
+             WriteWholeFile(res->config_file, kOld);
+             FillDisk(dir);
+             if (config->WriteConfig() != 0) return std::string("written on a full disk");
+             return Check(dir, res->config_file, true, "Could not open");
+         }},
+        {"status",
+         [&](const std::string& dir) {
+             snprintf(res->threads_file, sizeof(res->threads_file), "%s/threads", dir.c_str());
+             WriteWholeFile(res->threads_file, kOld);
+             FillDisk(dir);
+             thread_manager->SetModified(true);
+             if (thread_manager->Export()) return std::string("written on a full disk");
+             if (!thread_manager->GetModified()) return std::string("no retry left for the next pass");
+             return Check(dir, res->threads_file, true, "ThreadManager::Export: Could not");
+         }},
+    };
+    for (const Case& c : cases) {
+        std::string dir = home.path(c.what);
+        mkdir(dir.c_str(), 0700);
+        int status = OnSmallDisk(dir, [&] { return c.run(dir); });
+        if (status == 77) GTEST_SKIP() << "no private mount namespace with a tmpfs here (unshare or mount refused)";
+        EXPECT_EQ(0, status) << c.what << " (the child printed why)";
+    }
+}
+
+// Every cut of a three-packet "get_fast" stream, from before the first
+// header to the last byte of the end record, leaves the previous file and
+// no temporary; the whole stream replaces it.
+TEST(Faults, AGetFastStreamCutAtAnyByteLeavesThePreviousFile) {
+    TestHome home;
+    const std::string content = "new content";
+    std::string wire;
+    {
+        int fds[2];
+        ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+        Sock writer(AF_UNIX, SOCK_STREAM, 0, fds[0]);
+        writer.acknowledge = 0;
+        for (const Record& r : FileStream(content)) {
+            Push(&writer, Stream{r});
+            writer.FastSend();
+        }
+        writer.Close();
+        char block[4096];
+        ssize_t n;
+        while ((n = read(fds[1], block, sizeof(block))) > 0) wire.append(block, (size_t)n);
+        close(fds[1]);
+    }
+    ASSERT_GT(wire.size(), 3u * 32);
+    const std::string target = home.path("restored");
+    for (size_t cut = 0; cut <= wire.size(); cut++) {
+        WriteWholeFile(target, kOld);
+        int fds[2];
+        ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+        ASSERT_EQ((ssize_t)cut, write(fds[1], wire.data(), cut));
+        shutdown(fds[1], SHUT_WR);
+        long long got = -100;
+        bool thrown = false;
+        {
+            Sock agent(AF_UNIX, SOCK_STREAM, 0, fds[0]);
+            agent.quiet = agent.authenticated = true;
+            try {
+                got = MultiGetFile(&agent, target.c_str(), nullptr, nullptr, 1, 0);
+            } catch (SocketError&) {
+                thrown = true;
+                ReleaseSocketError();
+            }
+        }
+        close(fds[1]);
+        EXPECT_EQ(cut < wire.size(), thrown) << "cut at " << cut;
+        EXPECT_EQ(cut < wire.size() ? kOld : content, ReadWholeFile(target)) << "cut at " << cut;
+        if (!thrown) EXPECT_EQ((long long)content.size(), got);
+        EXPECT_FALSE(HasTemporaryLeftovers(home.dir())) << "cut at " << cut;
+    }
+}
+
+// "send_fast" of a 9 MiB file changed after its first 4 MiB chunk was read
+// (the sender then waits for the first packet's footer): the announced size
+// stands, the data records carry what the file held, the stream ends with
+// its end record and nothing after it, and the change is logged.
+TEST(Faults, AFileThatGrowsOrShrinksWhileSentKeepsTheStreamInStep) {
+    TestHome home;
+    const long long size = 9 * kMiB;
+    struct Case {
+        long long resized, data;
+        const char* logged;
+    } cases[] = {
+        {5 * kMiB, 5 * kMiB, "has shrunk by 4194304 bytes"},
+        {size + 10, size + 10, "has grown by 10 bytes"},
+    };
+    const std::string path = home.path("changing");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.logged);
+        WriteWholeFile(path, RandomBytes((size_t)size, 9));
+        LoopbackPair pair(30);
+        std::thread sender([&] {
+            try {
+                MultiSendFile(pair.server.get(), path.c_str(), nullptr);
+                pair.server->FastSend();
+            } catch (SocketError&) {
+                ReleaseSocketError();
+            }
+        });
+        ASSERT_TRUE(pair.client->IsReadable(30, 0));
+        ASSERT_EQ(0, truncate(path.c_str(), c.resized));
+        long long announced = -1, data = 0;
+        int type = 0;
+        try {
+            while (true) {
+                char* bytes = nullptr;
+                int length = 0;
+                long long value = 0;
+                type = pair.client->FastRead(bytes, length, value);
+                if (type == 0) announced = value;
+                if (type > 0) data += length;
+                if (type < 0) break;
+            }
+        } catch (SocketError& e) {
+            ADD_FAILURE() << e.message;
+            ReleaseSocketError();
+        }
+        sender.join();
+        EXPECT_EQ(size + 32, announced);
+        EXPECT_EQ(c.data, data);
+        EXPECT_EQ(-3, type);
+        EXPECT_EQ(pair.client->fast_read_size, pair.client->fast_read_position);
+        EXPECT_NE(std::string::npos, Logged(false).find(c.logged));
+    }
+}
