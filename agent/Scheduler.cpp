@@ -37,9 +37,15 @@ SchedulerSettings ReadSettings() {
     return s;
 }
 
-// The name is read without a lock, as every reader of the configuration's
-// fixed fields does; a configuration command replaces it whole.
-bool Anonymous() { return config && strcmp(config->name, "anonymous") == 0; }
+// Under "mutex_config", which "config name set" holds while it replaces the
+// name: this thread polls the name while connections may change it.
+bool Anonymous() {
+    if (!config) return false;
+    if (mutex) mutex_lock(mutex->mutex_config, "Anonymous");
+    bool anonymous = strcmp(config->name, "anonymous") == 0;
+    if (mutex) mutex_unlock(mutex->mutex_config, "Anonymous");
+    return anonymous;
+}
 
 Sock* NewBroadcastSock() {
     Sock* sock = new Sock(AF_INET, SOCK_DGRAM, 0);

@@ -2,12 +2,18 @@
 
 #include <signal.h>
 
+#include <atomic>
+
 #include "core/Globals.h"
 #include "foundation/Threads.h"
 
 namespace {
 
-volatile sig_atomic_t stop_requested = 0;
+// Set by a signal handler that may run on any thread and read by every
+// thread: a lock-free atomic, which a handler may touch, rather than a
+// volatile flag, which is safe only within the thread the handler interrupts.
+std::atomic<int> stop_requested{0};
+static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need a lock-free flag");
 
 // Reads or writes one Resource field under one named mutex.
 template <typename T>

@@ -16,6 +16,7 @@
 #include "foundation/Paths.h"
 #include "foundation/Spawn.h"
 #include "foundation/Text.h"
+#include "foundation/Threads.h"
 #include "records/Config.h"
 #include "records/ConfigClients.h"
 #include "records/ServerReset.h"
@@ -109,7 +110,9 @@ void NameSet(ConfigRequest& r) {
     char name[sizeof(config->name)];
     CopyText(name, value.c_str());
     if (!FolderName(name)) return r.Reply(kError);
-    CopyText(config->name, name);
+    if (mutex) mutex_lock(mutex->mutex_config, "NameSet");
+    CopyText(config->name, name);  // the housekeeping loop polls it
+    if (mutex) mutex_unlock(mutex->mutex_config, "NameSet");
     Write();
     r.Reply(kOk);
 }

@@ -15,6 +15,7 @@
 #include "foundation/Execute.h"
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Log.h"
+#include "foundation/Threads.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
 #include "records/ServerReset.h"
@@ -115,7 +116,13 @@ void RegenerateGuiKeys() {
 void RetrieveSets(Sock* sock) {
     sock->Write("config time retrieve");
     sock->Read();
-    sscanf(sock->read_buffer, "%i %i", &config->time[0], &config->time[1]);
+    int times[2] = {config->time[0], config->time[1]};
+    sscanf(sock->read_buffer, "%i %i", &times[0], &times[1]);
+    // A connection may be writing the configuration file meanwhile.
+    if (mutex) mutex_lock(mutex->mutex_config, "RetrieveSets");
+    config->time[0] = times[0];
+    config->time[1] = times[1];
+    if (mutex) mutex_unlock(mutex->mutex_config, "RetrieveSets");
     sock->FormatWrite("config client getv2 all %s", config->name);
     sock->Read();
     bool v2 = true;

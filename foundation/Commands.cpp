@@ -75,8 +75,10 @@ void* ThreadExecute(void* argument) {
             c->error = strdup(strerror(errno));
         }
     }
-    c->done = 1;  // the owner may delete the command from here on
+    // Logged first: once `done` is set the owner may delete the command and
+    // tear the process state, the log files included, down.
     PrintMessage("ThreadExecute: DONE");
+    c->done = 1;
     return nullptr;
 }
 

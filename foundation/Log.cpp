@@ -6,6 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #include "foundation/Paths.h"
@@ -19,9 +20,10 @@ FILE* file_debug = nullptr;
 
 namespace {
 
-// Bumped by RequestLogReopen; each stream remembers the value it was opened
-// under (read and written under its writer's mutex).
-volatile sig_atomic_t reopen_requests = 0;
+// Bumped by RequestLogReopen from a signal handler on any thread, hence a
+// lock-free atomic; each stream remembers the value it was opened under
+// (read and written under its writer's mutex).
+std::atomic<int> reopen_requests{0};
 sig_atomic_t message_opened_at = 0;
 sig_atomic_t error_opened_at = 0;
 sig_atomic_t event_opened_at = 0;
@@ -248,7 +250,7 @@ int ClearLogFiles() {
     return file_message ? 0 : -1;
 }
 
-void RequestLogReopen() { reopen_requests = reopen_requests + 1; }
+void RequestLogReopen() { reopen_requests++; }
 
 bool TakeLogReopenNotice() {
     sig_atomic_t requests = reopen_requests;

@@ -259,9 +259,11 @@ TEST(SchedulerTest, AnnouncementPhaseEndsWithinASecondOfANameOrOfTheStopFlag) {
         auto phase = std::async(std::launch::async, [&] { AnnounceWhileAnonymous(heard.port(), 1); });
         ASSERT_TRUE(heard.WaitFor(before + 2, 10));
         double asked = Now();
-        if (ending == 0)
+        if (ending == 0) {
+            mutex_lock(mutex->mutex_config, "test");  // as "config name set" does
             snprintf(config->name, sizeof(config->name), "named");
-        else
+            mutex_unlock(mutex->mutex_config, "test");
+        } else
             set_kill(1);
         ASSERT_EQ(std::future_status::ready, phase.wait_for(std::chrono::seconds(5)));
         EXPECT_LT(Now() - asked, 1.5) << ending;
