@@ -92,7 +92,7 @@ long shared_counter = 0;
 }  // namespace
 
 int main(int argc, char** argv) {
-    double window = argc > 1 && strcmp(argv[1], "--quick") == 0 ? 5 : 30;
+    double window = QuickRun() || (argc > 1 && strcmp(argv[1], "--quick") == 0) ? 5 : 30;
     char tmpl[] = "/tmp/zelbench.XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     std::string dir = tmpl;

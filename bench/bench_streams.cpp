@@ -1,10 +1,11 @@
 // Backup streams over loopback, in one process: the agent's listener serves
 // a client that runs the server's side of "list_files_to_save" and
 // "send_fast". Each figure stands beside a reference measured in the same
-// run on the same data, warm cache, best of three:
+// run on the same data, warm cache, five alternated runs. The client
+// connects as a remote server does (from 127.0.0.2, through the challenge,
+// encrypted):
 //   - listing a generated tree: files per second, against
-//     find DIR -printf '%p %s %T@\n' (and the walk into a counting sink, to
-//     show what the connection costs);
+//     find DIR -printf '%p %s %T@\n';
 //   - "send_fast" of one large file: MB/s against a raw socket copy that
 //     reads the same file;
 //   - "send_fast" of many 1 KiB files: files per second against
@@ -14,7 +15,7 @@
 // Generated trees are removed at the end.
 //
 // Usage: bench_streams [list files] [big MiB] [small files]
-//        (default 50000, 256, 20000)
+//        (default 200000, 256, 20000; 20000, 64, 3000 when quick)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -32,26 +33,16 @@
 #include <thread>
 #include <vector>
 
+#include "BenchServer.h"
 #include "BenchSupport.h"
 #include "agent/Lifecycle.h"
 #include "core/Globals.h"
 #include "dialogue/Listener.h"
 #include "foundation/Threads.h"
 #include "records/Config.h"
-#include "selection/Walk.h"
 #include "transport/Sock.h"
 
 namespace {
-
-double Best(int runs, const std::function<void()>& body) {
-    double best = 1e30;
-    for (int i = 0; i < runs; i++) {
-        double start = Now();
-        body();
-        best = std::min(best, Now() - start);
-    }
-    return best;
-}
 
 std::string Bar(std::string s) {
     std::replace(s.begin(), s.end(), '/', '|');
@@ -139,11 +130,6 @@ double RawCopy(const std::string& from, size_t bytes) {
     return bytes / (Now() - start) / 1e6;
 }
 
-struct CountingSink : CatalogueSink {
-    size_t lines = 0;
-    void SendBlock(std::vector<char*>& block) override { lines += block.size(); }
-};
-
 // The server's side of one listing; the number of catalogue lines.
 size_t ListOverTheWire(Sock& sock, const std::string& rules) {
     sock.Write("list_files_to_save 1");
@@ -200,12 +186,29 @@ int Run(const std::string& shell) {
     return system(shell.c_str());
 }
 
+// Runs `value` and `reference` alternately kFigureRuns times; each returns
+// its seconds, `amount / seconds` is the rate recorded.
+void Alternate(double amount, std::vector<double>& values, std::vector<double>& refs,
+               const std::function<double()>& value, const std::function<double()>& reference) {
+    for (int run = 0; run < kFigureRuns; run++) {
+        refs.push_back(amount / reference());
+        values.push_back(amount / value());
+    }
+}
+
+double Seconds(const std::function<void()>& body) {
+    double start = Now();
+    body();
+    return Now() - start;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    int list_files = argc > 1 ? atoi(argv[1]) : 50000;
-    int big_mib = argc > 2 ? atoi(argv[2]) : 256;
-    int small_files = argc > 3 ? atoi(argv[3]) : 20000;
+    bool quick = QuickRun();
+    int list_files = argc > 1 ? atoi(argv[1]) : quick ? 20000 : 200000;
+    int big_mib = argc > 2 ? atoi(argv[2]) : quick ? 64 : 256;
+    int small_files = argc > 3 ? atoi(argv[3]) : quick ? 3000 : 20000;
     if (list_files <= 0 || big_mib <= 0 || small_files <= 0) return 2;
     char tmpl[] = "/tmp/zelbench.XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
@@ -217,7 +220,6 @@ int main(int argc, char** argv) {
     int port = FreePort();
     config->local_port = port;
     StartThread(ListenToPort, nullptr);
-    Wait(0.5);
 
     // The agent logs every block and file; keep that off the terminal.
     fflush(stdout);
@@ -236,10 +238,12 @@ int main(int argc, char** argv) {
         dup2(terminal, 1);
     };
 
-    if (!sock.Connect("127.0.0.2", port) || !sock.Identify()) {
-        fprintf(stderr, "could not connect\n");
+    quiet();
+    if (!ConnectAsServer(sock, port)) {
+        fprintf(stderr, "could not connect through the challenge\n");
         return 1;
     }
+    loud();
 
     // 1. Listing.
     std::string tree = home + "/tree";
@@ -249,29 +253,19 @@ int main(int argc, char** argv) {
             std::max(1, list_files / 100), Now() - t);
     std::string find = "find '" + tree + "' -printf '%p %s %T@\\n' > /dev/null";
     Run(find);  // warms the cache
-    double find_s = Best(3, [&] { Run(find); });
-    size_t listed = 0;
-    quiet();
-    double sink_s = Best(3, [&] {
-        std::vector<IncludeNode*> rules;
-        std::string rule = "include dir \"" + Bar(tree) + "|\"";
-        rules.push_back(new IncludeNode(&rule[0]));
-        CountingSink sink;
-        LocalListFilesToSave(&sink, &rules, 1);
-        listed = sink.lines;
-    });
-    long peak_before = PeakKiB();
     size_t wire_lines = 0;
-    double wire_s =
-        Best(3, [&] { wire_lines = ListOverTheWire(sock, "include dir \"" + Bar(tree) + "|\""); });
+    long peak_before = PeakKiB();
+    std::vector<double> wire, finds;
+    quiet();
+    Alternate(list_files, wire, finds,
+              [&] { return Seconds([&] { wire_lines = ListOverTheWire(sock, "include dir \"" + Bar(tree) + "|\""); }); },
+              [&] { return Seconds([&] { Run(find); }); });
     long peak_after = PeakKiB();
     loud();
-    printf("listing %d files (%zu lines, %zu over the wire):\n", list_files, listed, wire_lines);
-    printf("  find -printf:            %9.0f files/s\n", list_files / find_s);
-    printf("  walk into a local sink:  %9.0f files/s (%.2f of find)\n", list_files / sink_s, find_s / sink_s);
-    printf("  list_files_to_save:      %9.0f files/s (%.2f of find)\n", list_files / wire_s, find_s / wire_s);
-    printf("  process peak memory %ld KiB before the wire listings, %ld KiB after\n", peak_before,
-           peak_after);
+    printf("list_files_to_save of %d files (%zu lines), encrypted: %.0f files/s; find -printf %.0f files/s\n",
+           list_files, wire_lines, Median(wire), Median(finds));
+    printf("  process peak memory %ld KiB before the wire listings, %ld KiB after\n", peak_before, peak_after);
+    Figure("list_wire_vs_find", wire, "files/s", finds);
     Run("rm -rf '" + tree + "'");
 
     // 2. One large file.
@@ -279,17 +273,15 @@ int main(int argc, char** argv) {
     std::string big = home + "/big";
     WriteFile(big, bytes);
     RawCopy(big, bytes);  // warms the cache
-    double raw = 0;
-    for (int i = 0; i < 3; i++) raw = std::max(raw, RawCopy(big, bytes));
     long long got = 0;
+    std::vector<double> fast, raw;
     quiet();
-    double big_s = Best(3, [&] { got = SendFast(sock, Bar(big), 1); });
+    Alternate(bytes / 1e6, fast, raw, [&] { return Seconds([&] { got = SendFast(sock, Bar(big), 1); }); },
+              [&] { return bytes / 1e6 / RawCopy(big, bytes); });
     loud();
-    double rate = bytes / big_s / 1e6;
-    printf(
-        "send_fast of one %d MiB file (%lld bytes): %.0f MB/s; raw socket copy of the file %.0f MB/s "
-        "(%.2f)\n",
-        big_mib, got, rate, raw, rate / raw);
+    printf("send_fast of one %d MiB file (%lld bytes): %.0f MB/s; raw socket copy of the file %.0f MB/s\n",
+           big_mib, got, Median(fast), Median(raw));
+    Figure("send_fast_big_vs_raw", fast, "MB/s", raw);
     unlink(big.c_str());
 
     // 3. Many small files.
@@ -299,25 +291,30 @@ int main(int argc, char** argv) {
     for (const std::string& p : paths) list += Bar(p) + "\n";
     std::string tar = "cd '" + home + "' && tar -cf - small | cat > /dev/null";
     Run(tar);  // warms the cache
-    double tar_s = Best(3, [&] { Run(tar); });
+    std::vector<double> smalls, tars;
     quiet();
-    double small_s = Best(3, [&] { got = SendFast(sock, list, paths.size()); });
+    Alternate(small_files, smalls, tars,
+              [&] { return Seconds([&] { got = SendFast(sock, list, paths.size()); }); },
+              [&] { return Seconds([&] { Run(tar); }); });
     loud();
-    printf("send_fast of %d files of 1 KiB (%lld bytes): %.0f files/s; tar | cat %.0f files/s (%.2f)\n",
-           small_files, got, small_files / small_s, small_files / tar_s, tar_s / small_s);
+    printf("send_fast of %d files of 1 KiB (%lld bytes): %.0f files/s; tar | cat %.0f files/s\n", small_files,
+           got, Median(smalls), Median(tars));
+    Figure("send_fast_small_vs_tar", smalls, "files/s", tars);
 
     // 4. The same files restored in place over themselves.
     std::string archive = home + "/small.tar";
     Run("cd '" + home + "' && tar -cf small.tar small");
     std::string untar = "cd '" + home + "' && tar -xf small.tar";
-    double untar_s = Best(3, [&] { Run(untar); });
     bool restored = true;
+    std::vector<double> restores, untars;
     quiet();
-    double restore_s = Best(3, [&] { restored = GetFast(sock, paths, std::string(1024, 'r')) && restored; });
+    Alternate(small_files, restores, untars,
+              [&] { return Seconds([&] { restored = GetFast(sock, paths, std::string(1024, 'r')) && restored; }); },
+              [&] { return Seconds([&] { Run(untar); }); });
     loud();
-    printf("get_fast in place of %d files of 1 KiB%s: %.0f files/s; tar -x over them %.0f files/s (%.2f)\n",
-           small_files, restored ? "" : " (NOT ALL RESTORED)", small_files / restore_s, small_files / untar_s,
-           untar_s / restore_s);
+    printf("get_fast in place of %d files of 1 KiB%s: %.0f files/s; tar -x over them %.0f files/s\n",
+           small_files, restored ? "" : " (NOT ALL RESTORED)", Median(restores), Median(untars));
+    Figure("get_fast_small_vs_untar", restores, "files/s", untars);
     unlink(archive.c_str());
 
     sock.CloseConnection();

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "core/Globals.h"
@@ -85,14 +86,19 @@ void Lambda(mpz_t lambda, const mpz_t p, const mpz_t q) {
     mpz_clears(p1, q1, nullptr);
 }
 
-// Derived pairs by text. Names arrive from the network, so the cache is
-// bounded: the oldest entry goes first.
+// Derived pairs by text, as numbers: a cache hit converts nothing. Names
+// arrive from the network, so the cache is bounded: the oldest entry goes
+// first.
 struct DerivedPair {
-    std::string e, d, n;
+    DerivedPair() { mpz_inits(e, d, n, p, q, nullptr); }
+    ~DerivedPair() { mpz_clears(e, d, n, p, q, nullptr); }
+    DerivedPair(const DerivedPair&) = delete;
+    DerivedPair& operator=(const DerivedPair&) = delete;
+    mpz_t e, d, n, p, q;
 };
 const size_t kPairCacheLimit = 256;
 std::mutex pair_cache_lock;
-std::map<std::string, DerivedPair> pair_cache;
+std::map<std::string, std::shared_ptr<const DerivedPair>> pair_cache;
 std::deque<std::string> pair_cache_order;
 
 }  // namespace
@@ -126,7 +132,7 @@ bool RSAKey::SetExponent(const char* text) {
     mpz_t v;
     mpz_init(v);
     bool ok = ParseHex(v, text);
-    if (ok) mpz_set(exponent, v);
+    if (ok) mpz_set(exponent, v), factors_.reset();
     mpz_clear(v);
     return ok;
 }
@@ -135,16 +141,68 @@ bool RSAKey::SetModulo(const char* text) {
     mpz_t v;
     mpz_init(v);
     bool ok = ParseHex(v, text);
-    if (ok) mpz_set(modulo, v);
+    if (ok) mpz_set(modulo, v), factors_.reset();
     mpz_clear(v);
     return ok;
 }
 
 void RSAKey::SetExponent(const mpz_t value) {
     mpz_set(exponent, value);
+    factors_.reset();
 }
 void RSAKey::SetModulo(const mpz_t value) {
     mpz_set(modulo, value);
+    factors_.reset();
+}
+
+// p, q, the exponent reduced modulo p-1 and q-1, and q's inverse modulo p.
+struct RSAKey::Factors {
+    Factors() { mpz_inits(p, q, dp, dq, qinv, nullptr); }
+    ~Factors() { mpz_clears(p, q, dp, dq, qinv, nullptr); }
+    mpz_t p, q, dp, dq, qinv;
+};
+
+void RSAKey::FactorsDeleter::operator()(Factors* f) const {
+    delete f;
+}
+
+void RSAKey::SetFactors(const mpz_t p, const mpz_t q) {
+    factors_.reset();
+    std::unique_ptr<Factors, FactorsDeleter> f(new Factors);
+    mpz_mul(f->p, p, q);
+    if (mpz_cmp_ui(p, 2) <= 0 || mpz_cmp_ui(q, 2) <= 0 || mpz_cmp(p, q) == 0 || mpz_cmp(f->p, modulo) != 0 ||
+        mpz_sgn(exponent) < 0)
+        return;
+    mpz_set(f->p, p);
+    mpz_set(f->q, q);
+    mpz_sub_ui(f->dp, p, 1);
+    mpz_mod(f->dp, exponent, f->dp);
+    mpz_sub_ui(f->dq, q, 1);
+    mpz_mod(f->dq, exponent, f->dq);
+    // A reduced exponent of 0 would turn 0^d into 1: keep the plain form.
+    if (mpz_sgn(f->dp) == 0 || mpz_sgn(f->dq) == 0 || mpz_invert(f->qinv, q, p) == 0) return;
+    factors_ = std::move(f);
+}
+
+void RSAKey::Power(mpz_t result, const mpz_t message) const {
+    if (!factors_) {
+        mpz_powm(result, message, exponent, modulo);
+        return;
+    }
+    // m1 = m^dp mod p, m2 = m^dq mod q, result = m2 + q * (qinv * (m1 - m2) mod p).
+    const Factors& f = *factors_;
+    mpz_t m1, m2;
+    mpz_inits(m1, m2, nullptr);
+    mpz_mod(m1, message, f.p);
+    mpz_powm(m1, m1, f.dp, f.p);
+    mpz_mod(m2, message, f.q);
+    mpz_powm(m2, m2, f.dq, f.q);
+    mpz_sub(m1, m1, m2);
+    mpz_mul(m1, m1, f.qinv);
+    mpz_mod(m1, m1, f.p);
+    mpz_mul(m1, m1, f.q);
+    mpz_add(result, m1, m2);
+    mpz_clears(m1, m2, nullptr);
 }
 size_t RSAKey::GetExponentSize(int base) const {
     return mpz_sizeinbase(exponent, base);
@@ -191,51 +249,61 @@ void GenerateKeyPair(RSAKey* publicKey, RSAKey* privateKey) {
     gmp_randclear(state);
 }
 
-void GeneratePasswordKeyUncached(RSAKey* first, RSAKey* second, const char* text) {
+namespace {
+
+// The derivation itself, into numbers.
+void DerivePair(DerivedPair& out, const char* text) {
     PrintDebug("GeneratePasswordKey(%s)", text ? text : "");
     // The server derives the same pair from the same text: the generator,
     // its size parameter, the seeds and the order of the draws are fixed.
     gmp_randstate_t state;
     gmp_randinit(state, GMP_RAND_ALG_DEFAULT, 128);
-    mpz_t p, q, n, lambda, e, d;
-    mpz_inits(p, q, n, lambda, e, d, nullptr);
+    mpz_t lambda;
+    mpz_init(lambda);
     gmp_randseed_ui(state, (unsigned long)CharToInt(text, true));
-    DrawPrime(p, state, 512, false);
+    DrawPrime(out.p, state, 512, false);
     gmp_randseed_ui(state, (unsigned long)CharToInt(text, false));
-    DrawPrime(q, state, 512, false);
-    mpz_mul(n, p, q);
-    Lambda(lambda, p, q);
-    DrawExponents(e, d, state, lambda);
+    DrawPrime(out.q, state, 512, false);
+    mpz_mul(out.n, out.p, out.q);
+    Lambda(lambda, out.p, out.q);
+    DrawExponents(out.e, out.d, state, lambda);
+    mpz_clear(lambda);
+    gmp_randclear(state);
+}
+
+void LoadPair(const DerivedPair& pair, RSAKey* first, RSAKey* second) {
     if (first) {
-        first->SetExponent(e);
-        first->SetModulo(n);
+        first->SetExponent(pair.e);
+        first->SetModulo(pair.n);
+        first->SetFactors(pair.p, pair.q);
     }
     if (second) {
-        second->SetExponent(d);
-        second->SetModulo(n);
+        second->SetExponent(pair.d);
+        second->SetModulo(pair.n);
+        second->SetFactors(pair.p, pair.q);
     }
-    mpz_clears(p, q, n, lambda, e, d, nullptr);
-    gmp_randclear(state);
+}
+
+}  // namespace
+
+void GeneratePasswordKeyUncached(RSAKey* first, RSAKey* second, const char* text) {
+    DerivedPair pair;
+    DerivePair(pair, text);
+    LoadPair(pair, first, second);
 }
 
 void GeneratePasswordKey(RSAKey* first, RSAKey* second, const char* text) {
     std::string key = text ? text : "";
-    DerivedPair pair;
-    bool found = false;
+    std::shared_ptr<const DerivedPair> pair;
     {
         std::lock_guard<std::mutex> guard(pair_cache_lock);
         auto it = pair_cache.find(key);
-        if (it != pair_cache.end()) {
-            pair = it->second;
-            found = true;
-        }
+        if (it != pair_cache.end()) pair = it->second;
     }
-    if (!found) {
-        RSAKey e, d;
-        GeneratePasswordKeyUncached(&e, &d, text);
-        pair.e = e.ExponentText();
-        pair.d = d.ExponentText();
-        pair.n = e.ModuloText();
+    if (!pair) {
+        auto derived = std::make_shared<DerivedPair>();
+        DerivePair(*derived, text);
+        pair = derived;
         std::lock_guard<std::mutex> guard(pair_cache_lock);
         if (pair_cache.emplace(key, pair).second) {
             pair_cache_order.push_back(key);
@@ -247,14 +315,7 @@ void GeneratePasswordKey(RSAKey* first, RSAKey* second, const char* text) {
     } else {
         PrintDebug("GeneratePasswordKey(%s)", key.c_str());
     }
-    if (first) {
-        first->SetExponent(pair.e.c_str());
-        first->SetModulo(pair.n.c_str());
-    }
-    if (second) {
-        second->SetExponent(pair.d.c_str());
-        second->SetModulo(pair.n.c_str());
-    }
+    LoadPair(*pair, first, second);
 }
 
 void ClearPasswordKeyCache() {
@@ -271,7 +332,7 @@ bool CryptLocked(mpz_t result, const mpz_t message, RSAKey* key) {
     // a key that was never loaded, or a hostile text, must not get there.
     if (mpz_sgn(key->modulo) <= 0 || mpz_sgn(key->exponent) < 0 || mpz_sgn(message) < 0) return false;
     if (mpz_cmp(message, key->modulo) > 0) return false;
-    mpz_powm(result, message, key->exponent, key->modulo);
+    key->Power(result, message);
     return true;
 }
 
@@ -313,4 +374,32 @@ bool RSACrypt(char* text, size_t size, RSAKey* key) {
         PrintMessage("RSACrypt(char*) Error: Message > key->modulo");
     mpz_clears(message, result, nullptr);
     return ok;
+}
+
+void RSACryptTwice(char* text, size_t size, RSAKey* first, RSAKey* second) {
+    if (!text) return;
+    mpz_t value, result;
+    mpz_inits(value, result, nullptr);
+    bool parsed = ParseHex(value, text), changed = false;
+    for (RSAKey* key : {first, second}) {
+        if (!key) continue;
+        RsaLock lock;
+        // A result replaces the value only when its text would fit, as in
+        // the text form.
+        bool ok = parsed && CryptLocked(result, value, key);
+        if (ok && mpz_sizeinbase(result, 16) + 1 > size) {
+            PrintError("RSACrypt(char*) Error: result of %u digits does not fit in %u bytes",
+                       (unsigned)mpz_sizeinbase(result, 16), (unsigned)size);
+            ok = false;
+        }
+        if (ok) {
+            mpz_swap(value, result);
+            changed = true;
+            PrintMessage("RSACrypt success");
+        } else {
+            PrintMessage("RSACrypt(char*) Error: Message > key->modulo");
+        }
+    }
+    if (changed) mpz_get_str(text, 16, value);
+    mpz_clears(value, result, nullptr);
 }

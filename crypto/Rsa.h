@@ -12,6 +12,7 @@
 #include <stddef.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 
 extern std::atomic<int> rsa_key_count;
@@ -44,8 +45,26 @@ class RSAKey {
     void PrintKey() const;
     bool IsValid() const { return false; }
 
+    // The modulus's two prime factors, when known (name-derived pairs keep
+    // them): exponentiations then run on each factor and are recombined
+    // (Chinese remainders), with results identical to the plain form and
+    // about three times faster. Ignored, leaving the plain form, unless
+    // p * q is the modulus. Every Set* call above forgets them.
+    void SetFactors(const mpz_t p, const mpz_t q);
+    bool HasFactors() const { return factors_ != nullptr; }
+    // result = message^exponent mod modulo, in the fastest form the key
+    // allows; the caller checks 0 <= message <= modulo and modulo > 0.
+    void Power(mpz_t result, const mpz_t message) const;
+
     mpz_t exponent;
     mpz_t modulo;
+
+  private:
+    struct Factors;
+    struct FactorsDeleter {
+        void operator()(Factors* f) const;
+    };
+    std::unique_ptr<Factors, FactorsDeleter> factors_;
 };
 
 // Lower-case hexadecimal text of `value` (a leading '-' when negative).
@@ -58,7 +77,7 @@ void GenerateKeyPair(RSAKey* publicKey, RSAKey* privateKey);
 // The pair derived from `text` alone, identical to the one the server
 // derives: `first` gets (e, n), `second` (d, n). Results are cached per text
 // (a pure function of it), so repeated handshakes with the same names do not
-// search for primes again.
+// search for primes again. Both keys keep the factors (SetFactors).
 void GeneratePasswordKey(RSAKey* first, RSAKey* second, const char* text);
 // The same derivation without the cache (benchmarks and tests).
 void GeneratePasswordKeyUncached(RSAKey* first, RSAKey* second, const char* text);
@@ -73,3 +92,6 @@ bool RSACrypt(mpz_t result, const mpz_t message, RSAKey* key);
 // refused operation, a text that is not hexadecimal, or a result that would
 // not fit in `size` leaves `text` unchanged and returns false.
 bool RSACrypt(char* text, size_t size, RSAKey* key);
+// RSACrypt(text, size, first) then RSACrypt(text, size, second), with one
+// conversion from text and one back: the same result, the same log lines.
+void RSACryptTwice(char* text, size_t size, RSAKey* first, RSAKey* second);

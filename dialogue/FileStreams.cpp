@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,19 @@
 namespace {
 
 const long long kRecordData = 4194304;  // one read buffer, one record
+
+// Up to `count` bytes of `fd`, fewer only at its end; -1 on an error.
+ssize_t ReadSome(int fd, char* out, size_t count) {
+    size_t got = 0;
+    while (got < count) {
+        ssize_t n = read(fd, out + got, count - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return got > 0 ? (ssize_t)got : -1;
+        if (n == 0) break;
+        got += (size_t)n;
+    }
+    return (ssize_t)got;
+}
 
 void SetSending(const char* name, long long total) {
     if (!thread_manager) return;
@@ -60,7 +74,7 @@ int MultiSendFile(Sock* sock, const char* path_in, const char* fallback_in) {
     long long total = size + 32 + (link ? 14 : 0);
     SetSending(fallback_in ? fallback_in : path.c_str(), total);
 
-    FILE* f = nullptr;
+    int file = -1;
     char* buffer = nullptr;
     try {
         char meta[40];
@@ -89,33 +103,44 @@ int MultiSendFile(Sock* sock, const char* path_in, const char* fallback_in) {
                 fd = -1;
                 errno = EINVAL;
             }
-            f = fd >= 0 ? fdopen(fd, "rb") : nullptr;
-            if (!f) {
-                if (fd >= 0) close(fd);
+            if (fd < 0) {
                 PrintMessage("MultiSendFile(%s): is read-protected (%s)", path.c_str(), strerror(errno));
                 sock->FastWrite(-1, nullptr, 0, 0);
                 if (thread_manager) thread_manager->ResetState(16);
                 return -5;
             }
-            long long size_buffer = (total < kRecordData ? total : kRecordData) + 1;
-            buffer = (char*)malloc((size_t)size_buffer);
-            if (!buffer) {
-                PrintMessage("MultiSendFile: Could not allocate buffer (%i bytes + 1)", (int)size_buffer - 1);
-                ThrowSocketError("MultiSendFile: Memory allocation exception");
-            }
+            file = fd;
             int record = 1;
             for (;;) {
                 if (thread_manager) thread_manager->KeepGoing();
-                long long chunk = sent < total ? total - sent : 10240;
-                if (chunk > size_buffer - 1) chunk = size_buffer - 1;
-                size_t n = fread(buffer, 1, (size_t)chunk, f);
-                if (n == 0) break;
-                sock->FastWrite(record++, buffer, (int)n, total);
+                // The announced bytes are read straight into the packet. A
+                // file that has grown is read on through a side buffer, so
+                // the empty read that ends a file of the announced size
+                // changes nothing in the packet (only a file that shrank
+                // while read may close its packet a record early).
+                ssize_t n;
+                if (sent < total) {
+                    long long chunk = total - sent < kRecordData ? total - sent : kRecordData;
+                    char* room = sock->FastReserve((int)chunk);
+                    n = ReadSome(fd, room, (size_t)chunk);
+                    if (n <= 0) break;
+                    sock->FastCommit(record++, (int)n, total);
+                } else {
+                    size_t grown = (size_t)std::min(10240LL, std::min(total, kRecordData));
+                    if (!buffer) buffer = (char*)malloc(grown);
+                    if (!buffer) {
+                        PrintMessage("MultiSendFile: Could not allocate buffer (%i bytes + 1)", (int)grown);
+                        ThrowSocketError("MultiSendFile: Memory allocation exception");
+                    }
+                    n = ReadSome(fd, buffer, grown);
+                    if (n <= 0) break;
+                    sock->FastWrite(record++, buffer, (int)n, total);
+                }
                 sent += n;
                 if (thread_manager) thread_manager->SetFileSize(sent);
             }
-            fclose(f);
-            f = nullptr;
+            close(file);
+            file = -1;
             free(buffer);
             buffer = nullptr;
             if (sent > total)
@@ -130,7 +155,7 @@ int MultiSendFile(Sock* sock, const char* path_in, const char* fallback_in) {
         sock->FastWrite(-3, nullptr, 0, 0);
     } catch (SocketError& e) {
         PrintMessage("MultiSendFile(%s): Exception Caught: %s, rethrowing...", path.c_str(), e.message);
-        if (f) fclose(f);
+        if (file >= 0) close(file);
         free(buffer);
         if (thread_manager) thread_manager->ResetState(16);
         throw SocketError(e.message, e.code);
@@ -177,11 +202,13 @@ int MultiSendSimpleFile(Sock* sock, long long size, const char* path_in, const c
     if (size == 0) {
         sock->FastWrite(0, nullptr, 0, 0);
     } else {
-        std::vector<char> buffer((size_t)(size < kRecordData ? size : kRecordData));
+        // Read straight into the open packet.
+        int chunk = (int)(size < kRecordData ? size : kRecordData);
         long long sent = 0;
         int record = 0;
         while (sent < size) {
-            ssize_t n = read(fd, buffer.data(), buffer.size());
+            char* room = sock->FastReserve(chunk);
+            ssize_t n = read(fd, room, (size_t)chunk);
             if (n <= 0) {
                 if (n == 0)
                     PrintMessage("MultiSendFile(%s): read == 0 (%i)", path.c_str(), (int)sent);
@@ -190,7 +217,7 @@ int MultiSendSimpleFile(Sock* sock, long long size, const char* path_in, const c
                                  strerror(errno));
                 break;
             }
-            sock->FastWrite(record++, buffer.data(), (int)n, size);
+            sock->FastCommit(record++, (int)n, size);
             sent += n;
         }
     }

@@ -33,7 +33,79 @@ void DumpHeader(const char* header) {
         PrintError("Sock::FastRead : Header [%02i] [%02x] [%c]", i, (unsigned char)header[i], header[i]);
 }
 
+const char kDefaultFormat[] = "%i %i %lli";
+
+// Decimal digits of `v` (at most 20) ending at `end`; returns their start.
+char* Digits(char* end, unsigned long long v) {
+    do {
+        *--end = (char)('0' + v % 10);
+        v /= 10;
+    } while (v);
+    return end;
+}
+
+// Appends "%i"/"%lli" of `v` at `out`.
+char* Decimal(char* out, long long v) {
+    char digits[24];
+    char* end = digits + sizeof(digits);
+    unsigned long long magnitude = v < 0 ? 0ULL - (unsigned long long)v : (unsigned long long)v;
+    char* start = Digits(end, magnitude);
+    if (v < 0) *out++ = '-';
+    memcpy(out, start, (size_t)(end - start));
+    return out + (end - start);
+}
+
+// One field as the default format writes it: an optional '-', then 1 to
+// `most` decimal digits without a leading zero (or a lone 0). Anything else
+// (signs, blanks, octal, hexadecimal, long numbers) is left to sscanf.
+bool PlainField(const char*& p, int most, long long& out) {
+    bool negative = *p == '-';
+    const char* q = p + negative;
+    if (*q < '0' || *q > '9' || (*q == '0' && q[1] >= '0' && q[1] <= '9')) return false;
+    long long v = 0;
+    int n = 0;
+    for (; *q >= '0' && *q <= '9'; q++, n++) {
+        if (n == most) return false;
+        v = v * 10 + (*q - '0');
+    }
+    out = negative ? -v : v;
+    p = q;
+    return true;
+}
+
 }  // namespace
+
+int Sock::FormatFastHeader(char* out, size_t size, const char* format, int type, int length, long long value) {
+    if (strcmp(format, kDefaultFormat) != 0) {
+        int n = snprintf(out, size, format, type, length, value);
+        return n < 0 || (size_t)n >= size ? -1 : n;
+    }
+    char text[80];
+    char* p = Decimal(text, type);
+    *p++ = ' ';
+    p = Decimal(p, length);
+    *p++ = ' ';
+    p = Decimal(p, value);
+    size_t n = (size_t)(p - text);
+    if (n >= size) return -1;
+    memcpy(out, text, n);
+    out[n] = 0;
+    return (int)n;
+}
+
+int Sock::ParseFastHeader(const char* header, const char* format, int& type, int& length, long long& value) {
+    if (strcmp(format, kDefaultFormat) == 0) {
+        const char* p = header;
+        long long a, b, c;
+        if (PlainField(p, 9, a) && *p++ == ' ' && PlainField(p, 9, b) && *p++ == ' ' && PlainField(p, 18, c)) {
+            type = (int)a;
+            length = (int)b;
+            value = c;
+            return 3;
+        }
+    }
+    return sscanf(header, format, &type, &length, &value);
+}
 
 int Sock::FastWrite(int type, char* data, int length, long long value) {
     int carried = type >= 0 ? length : 0;
@@ -45,27 +117,13 @@ int Sock::FastWrite(int type, char* data, int length, long long value) {
     }
     char header[kHeaderBytes];
     memcpy(header, kFiller, kHeaderBytes);
-    char text[64];
-    int n = snprintf(text, sizeof(text), fast_header_format, type, length, value);
-    if (n < 0 || n >= kHeaderBytes) {
+    if (FormatFastHeader(header, kHeaderBytes, fast_header_format, type, length, value) < 0) {
         // A cut text would reach the reader as different numbers.
         PrintError("Packet is TOO BIG to transit this way: %i", length);
         return -1;
     }
-    memcpy(header, text, (size_t)n + 1);
 
-    time_t now = time(nullptr);
-    if (fast_write_fill > 0 &&
-        (fast_write_fill + carried > kMaxFill || now - last_fast_send > kFlushSeconds)) {
-        PrintDebug("Calling FastSend(%u)", (unsigned)fast_write_fill);
-        FastSend();
-    }
-    if (fast_write_fill == 0) {
-        PrintDebug("Making FastWritePacket(%li sec)", (long)(now - last_fast_send));
-        SetWriteBufferSize(kPacketBytes);
-        fast_write_fill = kHeaderBytes;
-        last_fast_send = now;
-    }
+    FastMakeRoom(carried);
     memcpy(write_buffer + fast_write_fill, header, kHeaderBytes);
     fast_write_fill += kHeaderBytes;
     fast_count++;
@@ -80,6 +138,41 @@ int Sock::FastWrite(int type, char* data, int length, long long value) {
         FastSend();
     }
     return fill;
+}
+
+void Sock::FastMakeRoom(int carried) {
+    time_t now = time(nullptr);
+    if (fast_write_fill > 0 &&
+        (fast_write_fill + carried > kMaxFill || now - last_fast_send > kFlushSeconds)) {
+        PrintDebug("Calling FastSend(%u)", (unsigned)fast_write_fill);
+        FastSend();
+    }
+    if (fast_write_fill == 0) {
+        PrintDebug("Making FastWritePacket(%li sec)", (long)(now - last_fast_send));
+        SetWriteBufferSize(kPacketBytes);
+        fast_write_fill = kHeaderBytes;
+        last_fast_send = now;
+    }
+}
+
+char* Sock::FastReserve(int most) {
+    if (most < 0 || most > kMaxFill - kHeaderBytes) return nullptr;
+    FastMakeRoom(most);
+    return write_buffer + fast_write_fill + kHeaderBytes;
+}
+
+int Sock::FastCommit(int type, int length, long long value) {
+    // Only data already placed by FastReserve, inside the open packet.
+    if (type < 0 || length < 0 || fast_write_fill == 0 ||
+        (long long)fast_write_fill + kHeaderBytes + length > write_buffer_size)
+        return -1;
+    char header[kHeaderBytes];
+    memcpy(header, kFiller, kHeaderBytes);
+    if (FormatFastHeader(header, kHeaderBytes, fast_header_format, type, length, value) < 0) return -1;
+    memcpy(write_buffer + fast_write_fill, header, kHeaderBytes);
+    fast_write_fill += kHeaderBytes + length;
+    fast_count++;
+    return fast_write_fill;
 }
 
 int Sock::FastSend() {
@@ -140,7 +233,7 @@ int Sock::FastRead(char*& data, int& length, long long& value) {
         int type = 0;
         length = 0;
         value = 0;
-        int results = sscanf(header, fast_header_format, &type, &length, &value);
+        int results = ParseFastHeader(header, fast_header_format, type, length, value);
         if (results < 3) {
             PrintError("Sock::FastRead : Header is NO GOOD, only got %i results", results);
             PrintError("Sock::FastRead : Pointer was %u, Max size is %u", (unsigned)fast_read_position,

@@ -34,27 +34,27 @@ bool Sock::FormatHeader(char* area, unsigned length, unsigned size, unsigned thi
     return n > 0 && n < kHeaderBytes;
 }
 
-void Sock::SendHeader(unsigned length, unsigned encrypt) {
+// The payload is already in the write buffer, after room for the header:
+// the header is made in front of it and both leave in one send (one system
+// call, and no small header segment for the payload to wait behind).
+void Sock::SendPacket(unsigned length, unsigned encrypt) {
     char header[kHeaderBytes];
     // The flag goes out as given; only one whose digits cannot fit beside
     // the lengths is sent as 1, which still asks for encryption.
     if (!FormatHeader(header, length, length, 0, encrypt) && encrypt)
         FormatHeader(header, length, length, 0, 1);
-    SetWriteBufferSize(kHeaderBytes);
     memcpy(write_buffer, header, kHeaderBytes);
-    if (!quiet) PrintDebug("Sock::Write: header == %s", header);
+    char* payload = write_buffer + kHeaderBytes;
+    payload[length] = 0;
+    if (!quiet) {
+        PrintDebug("Sock::Write: header == %s", header);
+        PrintDebug("Sock::Write: message == %s", payload);
+    }
     if (aes) aes->encrypt(write_buffer, kHeaderBytes);
-    Send(kHeaderBytes);
-}
-
-// The payload is already in the write buffer.
-void Sock::SendPayload(unsigned length, unsigned encrypt) {
-    write_buffer[length] = 0;
-    if (!quiet) PrintDebug("Sock::Write: message == %s", write_buffer);
-    if (encrypt && aes) aes->encrypt(write_buffer, (int)length);
-    int sent = Send((int)length);
-    if ((unsigned)sent < length)
-        PrintError("Sock::Write:: Send did not complete (%u / %u)", (unsigned)sent, length);
+    if (encrypt && aes) aes->encrypt(payload, (int)length);
+    int sent = Send(kHeaderBytes + (int)length) - kHeaderBytes;
+    if (sent < (int)length)
+        PrintError("Sock::Write:: Send did not complete (%u / %u)", (unsigned)(sent > 0 ? sent : 0), length);
     if (acknowledge) {
         Receive(kHeaderBytes);
         if (aes) aes->decrypt(read_buffer, kHeaderBytes);
@@ -69,17 +69,16 @@ unsigned Sock::Write(const char* data, unsigned length, unsigned, unsigned encry
     }
     if (length == 0) length = data ? (unsigned)strlen(data) : 0;
     RefuseOversized(length);
-    // The header goes out through the write buffer first, so a payload that
-    // lives there already is set aside before it is overwritten.
+    // The packet is built in the write buffer, so a payload that lives
+    // there already is set aside before it is overwritten.
     std::string aside;
     if (data && write_buffer && data >= write_buffer && data < write_buffer + write_buffer_size + 10) {
         aside.assign(data, length);
         data = aside.data();
     }
-    SendHeader(length, encrypt);
-    SetWriteBufferSize((int)length);
-    if (length > 0) memcpy(write_buffer, data, length);
-    SendPayload(length, encrypt);
+    SetWriteBufferSize(kHeaderBytes + (int)length);
+    if (length > 0) memcpy(write_buffer + kHeaderBytes, data, length);
+    SendPacket(length, encrypt);
     return length;
 }
 
@@ -110,9 +109,8 @@ unsigned Sock::WriteVector(std::vector<char*>* parts, unsigned, unsigned encrypt
     RefuseOversized(total);
     unsigned length = (unsigned)total;
     PrintMessage("SETTING BUFFER: %i entries for %i", parts ? (int)parts->size() : 0, (int)length);
-    SendHeader(length, encrypt);
-    SetWriteBufferSize((int)length);
-    size_t at = 0;
+    SetWriteBufferSize(kHeaderBytes + (int)length);
+    size_t at = kHeaderBytes;
     if (parts)
         for (char* part : *parts) {
             if (!part) continue;
@@ -120,7 +118,7 @@ unsigned Sock::WriteVector(std::vector<char*>* parts, unsigned, unsigned encrypt
             memcpy(write_buffer + at, part, n);
             at += n;
         }
-    SendPayload(length, encrypt);
+    SendPacket(length, encrypt);
     return length;
 }
 

@@ -2,9 +2,11 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <vector>
 
 #include "core/Globals.h"
@@ -32,6 +34,25 @@ const char* Text(Sock* s) {
 
 void StoreName(Sock* s, const char* text) {
     snprintf(s->name, sizeof(s->name), "%.50s", text);
+}
+
+// One random state for every challenge of the process, seeded once: a state
+// set up per handshake costs more than the draw, and one seeded from the
+// clock in seconds repeats its challenge within the same second.
+std::mutex challenge_state_lock;
+
+__gmp_randstate_struct* ChallengeState() {
+    static gmp_randstate_t state;
+    static bool seeded = false;
+    if (!seeded) {
+        unsigned long seed = (unsigned long)time(nullptr) ^ ((unsigned long)getpid() << 20);
+        unsigned long extra = 0;
+        if (getrandom(&extra, sizeof(extra), GRND_NONBLOCK) == (ssize_t)sizeof(extra)) seed ^= extra;
+        gmp_randinit_default(state);
+        gmp_randseed_ui(state, seed);
+        seeded = true;
+    }
+    return state;
 }
 
 void InstallCipher(Sock* s, const char* key) {
@@ -78,8 +99,7 @@ void LoadPasswordKeys(RSAKey* ownPrivate, RSAKey* peerPublic, const char* ownNam
 }
 
 void ApplyKeyPair(char* text, size_t size, RSAKey* ownPrivate, RSAKey* peerPublic) {
-    RSACrypt(text, size, ownPrivate);
-    RSACrypt(text, size, peerPublic);
+    RSACryptTwice(text, size, ownPrivate, peerPublic);
 }
 
 bool MakeChallenge(gmp_randstate_t state, RSAKey* ownPrivate, RSAKey* peerPublic, std::string& r,
@@ -276,12 +296,12 @@ bool Sock::SendChallenge() {
             anonymous = true;
         }
 
-        gmp_randstate_t state;
-        gmp_randinit_default(state);
-        gmp_randseed_ui(state, (unsigned long)time(nullptr));
         std::string r, challenge;
-        bool made = MakeChallenge(state, &own, &peer, r, challenge);
-        gmp_randclear(state);
+        bool made;
+        {
+            std::lock_guard<std::mutex> guard(challenge_state_lock);
+            made = MakeChallenge(ChallengeState(), &own, &peer, r, challenge);
+        }
         if (!made) {
             PrintError("Sock::SendChallenge: no challenge after %i attempts", kMaxChallengeAttempts);
             return false;

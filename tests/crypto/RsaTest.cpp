@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "crypto/Rsa.h"
 
@@ -125,4 +126,64 @@ TEST(PasswordKeyDerivation, SameTextSamePairOtherTextOtherPairHalvesInvert) {
     GeneratePasswordKey(&other, &otherD, "anonymous");
     EXPECT_NE(other.ModuloText(), e1.ModuloText());
     EXPECT_NE(other.ExponentText(), e1.ExponentText());
+}
+
+// The factored form (name-derived keys, and any key given p and q) must give
+// the plain exponentiation's result for every message the key accepts,
+// including those sharing a factor with the modulus, 0 and the modulus.
+TEST(RsaFactoredForm, SameResultsAsThePlainExponentiation) {
+    mpz_t p, q, n, phi, e, d, m, plain, fast;
+    mpz_inits(p, q, n, phi, e, d, m, plain, fast, nullptr);
+    mpz_set_str(p, "e1c3a5f7b9d2e4c6a8b0d2f4e6c8a0b2d4f6e8c0a2b4d6f8e0c2a4b6d8f0e2c5", 16);
+    mpz_nextprime(p, p);
+    mpz_set_str(q, "c9d7b5a3f1e2d4c6b8a0f2e4d6c8b0a2f4e6d8c0b2a4f6e8d0c2b4a6f8e0d2c7", 16);
+    mpz_nextprime(q, q);
+    mpz_mul(n, p, q);
+    mpz_sub_ui(phi, p, 1);
+    mpz_sub_ui(d, q, 1);
+    mpz_mul(phi, phi, d);
+    mpz_set_ui(e, 65537);
+    ASSERT_NE(mpz_invert(d, e, phi), 0);
+
+    RSAKey small[2], derived[2];
+    for (int k = 0; k < 2; k++) {
+        small[k].SetExponent(k ? d : e);
+        small[k].SetModulo(n);
+        small[k].SetFactors(p, q);
+        ASSERT_TRUE(small[k].HasFactors());
+    }
+    GeneratePasswordKeyUncached(&derived[0], &derived[1], "pc12");
+    ASSERT_TRUE(derived[0].HasFactors() && derived[1].HasFactors());
+
+    gmp_randstate_t state;
+    gmp_randinit_default(state);
+    for (RSAKey* key : {&small[0], &small[1], &derived[0], &derived[1]}) {
+        std::vector<std::string> cases = {"0", "1", "2", "fffff"};
+        mpz_sub_ui(m, key->modulo, 1);
+        cases.push_back(IntegerToHex(m));
+        cases.push_back(IntegerToHex(key->modulo));
+        if (key == &small[0] || key == &small[1]) {
+            cases.push_back(IntegerToHex(p));
+            mpz_mul_ui(m, q, 3);
+            cases.push_back(IntegerToHex(m));
+        }
+        for (int i = 0; i < 20; i++) {
+            mpz_urandomm(m, state, key->modulo);
+            cases.push_back(IntegerToHex(m));
+        }
+        for (const std::string& text : cases) {
+            mpz_set_str(m, text.c_str(), 16);
+            mpz_powm(plain, m, key->exponent, key->modulo);
+            ASSERT_TRUE(RSACrypt(fast, m, key));
+            EXPECT_EQ(mpz_cmp(plain, fast), 0) << text;
+        }
+    }
+    gmp_randclear(state);
+
+    // Wrong factors, or a key changed afterwards, fall back to the plain form.
+    small[0].SetFactors(p, p);
+    EXPECT_FALSE(small[0].HasFactors());
+    derived[1].SetModulo(n);
+    EXPECT_FALSE(derived[1].HasFactors());
+    mpz_clears(p, q, n, phi, e, d, m, plain, fast, nullptr);
 }

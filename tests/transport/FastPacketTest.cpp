@@ -1,6 +1,7 @@
 // Fast packets: record layout, the 4 MiB limits, keep-waiting records and
 // what a reader does with a packet that lies about its records.
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -194,4 +195,56 @@ TEST_F(FastPacketTest, RecordsThatLieAboutThemselvesFailTheCheckAndRaiseIncorrec
         for (int i = 0; i < c.sound; i++) EXPECT_NE(-1, pair.server->FastRead(data, length, value));
         ExpectSocketError([&] { pair.server->FastRead(data, length, value); }, "Incorrect Header");
     }
+}
+
+// The record header's own formatter and reader must give exactly what
+// snprintf and sscanf give with the same format, whatever the numbers and
+// whatever a peer sends.
+TEST(FastHeaderText, SameAsPrintfAndScanf) {
+    const long long numbers[][3] = {{0, 0, 0},         {1, 4096, 123456789012LL}, {-3, 0, 0},
+                                    {-9, -1, -7},      {INT_MAX, INT_MIN, LLONG_MAX}, {5, 3, LLONG_MIN},
+                                    {100, 999999999, 1000000000000000000LL}};
+    for (auto& n : numbers) {
+        char ours[64], theirs[64];
+        int length = Sock::FormatFastHeader(ours, sizeof(ours), "%i %i %lli", (int)n[0], (int)n[1], n[2]);
+        int expected = snprintf(theirs, sizeof(theirs), "%i %i %lli", (int)n[0], (int)n[1], n[2]);
+        EXPECT_EQ(expected, length);
+        EXPECT_STREQ(theirs, ours);
+    }
+    char small[8];
+    EXPECT_EQ(-1, Sock::FormatFastHeader(small, sizeof(small), "%i %i %lli", 1, 4096, 7));
+
+    const char* texts[] = {"5 3 7",      "-3 0 0",      "0 0 0",           "1 12 0HEADER",     "010 0x1f 077",
+                           "+4 5 6",     " 4 5 6",      "4  5 6",          "4\t5 6",           "-0 -0 -0",
+                           "1234567890 1 1", "1 1 12345678901234567890", "2147483647 -2147483648 9223372036854775807",
+                           "x 1 2",      "1 2",         "1 2 -",           "- 1 2",            "",
+                           "00 1 2",     "1 2 3 4"};
+    for (const char* text : texts) {
+        int a = -5, b = -5, a2 = -5, b2 = -5;
+        long long c = -5, c2 = -5;
+        int got = Sock::ParseFastHeader(text, "%i %i %lli", a, b, c);
+        int want = sscanf(text, "%i %i %lli", &a2, &b2, &c2);
+        EXPECT_EQ(want, got) << text;
+        if (want == 3) EXPECT_TRUE(a == a2 && b == b2 && c == c2) << text;
+    }
+}
+
+// Data placed with FastReserve and FastCommit goes out exactly as the same
+// records given to FastWrite.
+TEST_F(FastPacketTest, ReservedRecordsAreTheBytesOfFastWrite) {
+    Sock written(AF_INET, SOCK_STREAM, 0), placed(AF_INET, SOCK_STREAM, 0);
+    char meta[] = "M_UNIX00000000.00000000.000081a4";
+    std::string data(5000, 'd');
+    written.FastWrite(0, meta, 32, 5032);
+    written.FastWrite(1, &data[0], 5000, 5032);
+    placed.FastWrite(0, meta, 32, 5032);
+    char* room = placed.FastReserve(6000);
+    ASSERT_NE(nullptr, room);
+    memcpy(room, data.data(), 5000);
+    EXPECT_EQ(written.fast_write_fill, placed.FastCommit(1, 5000, 5032));
+    EXPECT_EQ(0, memcmp(written.write_buffer, placed.write_buffer, (size_t)written.fast_write_fill));
+    EXPECT_EQ(written.fast_count, placed.fast_count);
+    EXPECT_EQ(nullptr, placed.FastReserve(kMaxData + 1));
+    EXPECT_EQ(-1, placed.FastCommit(-3, 0, 0));
+    EXPECT_EQ(-1, placed.FastCommit(1, kMaxData, 0));  // beyond the open packet
 }
