@@ -37,6 +37,11 @@ const unsigned long kChallengeBits = 20;
 // many instead of looping forever.
 const int kMaxChallengeAttempts = 1000;
 
+// Seeds the accepting side's challenge draws; 0 (the default) seeds them
+// from the clock. Tests set it so that a handshake draws the same values on
+// every run.
+extern unsigned long challenge_seed;
+
 // The name this side announces: the configuration's `name`.
 const char* HandshakeOwnName();
 

@@ -118,9 +118,9 @@ TEST_F(FakeServer, NewerVersionDownloadsTheUpdateAndHandsOverToIt) {
     ASSERT_EQ(0, SendFile(agent.get(), stub.c_str(), nullptr, nullptr));
     EXPECT_EQ("close", Next(agent.get()));
     EXPECT_EQ(0, daemon.WaitExit(30));
-    ASSERT_TRUE(WaitForFile(daemon.path("updated"), 10));
-    EXPECT_EQ("--update " + daemon.path("zelagent") + " " + daemon.path("qln_update.exe") + "\n",
-              ReadWholeFile(daemon.path("updated")));
+    // The file appears before the stub has written into it: wait for the line.
+    std::string line = "--update " + daemon.path("zelagent") + " " + daemon.path("qln_update.exe") + "\n";
+    EXPECT_TRUE(WaitForText(daemon.path("updated"), line, 10)) << ReadWholeFile(daemon.path("updated"));
 }
 
 TEST_F(FakeServer, UnknownClientReplyOnAnAnonymousConnectionChangesNothing) {
