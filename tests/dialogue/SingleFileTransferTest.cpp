@@ -98,6 +98,17 @@ TEST_F(SingleFileTransferTest, ResumeOffersSendOnlyTheRestOrStartOver) {
     }
 }
 
+TEST_F(SingleFileTransferTest, AppendAddsToTheEndWithoutAnError) {
+    std::string target = daemon_->path("appended"), local = work_ + "/more";
+    WriteWholeFile(target, "abc");
+    WriteWholeFile(local, "def");
+    sock_->FormatWrite("get_append %s", ToWire(target).c_str());
+    ASSERT_EQ(0, SendFile(sock_.get(), local.c_str(), nullptr, nullptr));
+    EXPECT_EQ("synced", Ask("echo synced"));
+    EXPECT_EQ("abcdef", ReadWholeFile(target));
+    EXPECT_EQ(std::string::npos, ReadWholeFile(daemon_->path("conf/logs/errors")).find("unknown error"));
+}
+
 TEST_F(SingleFileTransferTest, FileExistsSkipsTheDataAndMissingFileIsReported) {
     std::string target = daemon_->path("existing");
     WriteWholeFile(target, RandomBytes(5000, 13));

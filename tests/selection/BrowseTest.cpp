@@ -121,7 +121,11 @@ TEST_F(BrowseTest, CopyReportsFailuresAndNeverEmptiesItsSource) {
     WriteWholeFile(tmp + "/src", big);
     EXPECT_TRUE(Copy((tmp + "/src").c_str(), (tmp + "/new/dst").c_str()));
     EXPECT_EQ(ReadWholeFile(tmp + "/new/dst"), big);
-    EXPECT_TRUE(Copy((tmp + "/src").c_str(), (tmp + "/src").c_str()));
+    struct stat before, after;
+    lstat((tmp + "/src").c_str(), &before);
+    EXPECT_TRUE(Copy((tmp + "/src").c_str(), (tmp + "/src").c_str()));  // left alone, not rewritten
+    lstat((tmp + "/src").c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(ReadWholeFile(tmp + "/src"), big);
     EXPECT_FALSE(Copy((tmp + "/missing").c_str(), (tmp + "/x").c_str()));
     EXPECT_FALSE(Copy((tmp + "/src").c_str(), tmp.c_str()));  // a directory cannot be written
