@@ -131,6 +131,10 @@ TEST_F(CommandLineTest, DiagnosticsPrintTheirFixedTextsAndExitStatuses) {
         EXPECT_EQ(c.out, out) << c.args[0];
     }
     unsetenv("TZ");
+    std::string out;  // timed output: only the files made are checked
+    mkdir(path("many").c_str(), 0755);
+    EXPECT_EQ(0, Run({"--many-files", path("many"), "3"}, &out)) << out;
+    EXPECT_EQ((std::vector<std::string>{"00000000", "00000001", "00000002"}), Entries(path("many/0000")));
     // No diagnostic touched the daemon's logs.
     EXPECT_FALSE(PathExists(path("conf/logs/messages")));
 }
