@@ -47,6 +47,11 @@ bool StrictAuth();
 bool TrustedLocalPeer(int fd);
 bool OwnKeyFilesExist();
 
+// Seeds the accepting side's challenge draws; 0 (the default) uses the
+// process's own random state. Tests set it so that a handshake draws the
+// same values on every run.
+extern unsigned long challenge_seed;
+
 // The name this side announces: the configuration's `name`.
 const char* HandshakeOwnName();
 

@@ -41,13 +41,8 @@ private:
 
 class StartupTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = MakeTempDir();
-        program_ = InstallAgent(dir_);
-    }
-    void TearDown() override { RemoveTree(dir_); }
-    std::string dir_;
-    std::string program_;
+    TempDir dir_;
+    std::string program_ = InstallAgent(dir_);
 };
 
 TEST_F(StartupTest, FirstDaemonStartWritesDefaultsPidAndStopsOnSigterm) {

@@ -21,14 +21,6 @@ namespace {
 const char* const kKey = "7d41c9e2b05a36f8e1c4d7a2905b3e6f";
 const char* const kOtherKey = "00112233445566778899aabbccddeeff";
 
-std::string Md5Of(const std::string& bytes) {
-    MD5 m;
-    m.Process(bytes.data(), (int)bytes.size());
-    char text[33];
-    m.GetHash(text);
-    return text;
-}
-
 // The generators the golden vectors were computed from.
 std::string Pattern(size_t n, unsigned seed, bool newlines = true) {
     std::string s(n, '\0');
@@ -117,7 +109,7 @@ TEST_F(ContainerTest, GoldenVectorsAndRoundTrips) {
         ASSERT_EQ(Path(c.name) + ".aes", container);
         std::string bytes = ReadWholeFile(container);
         EXPECT_EQ(c.length, bytes.size());
-        EXPECT_EQ(c.container_md5, Md5Of(bytes));
+        EXPECT_EQ(c.container_md5, Md5Text(bytes));
         char stored[33];
         digest.GetHash(stored);
         EXPECT_STREQ(c.stored_md5, stored);
@@ -139,7 +131,7 @@ TEST_F(ContainerTest, SplitIntoPartsMatchesTheReferenceAndDecryptsBack) {
     const char* parts[][2] = {{"000", "376c7644e4583c930300466e401df944"},
                               {"001", "0025154c39242d9d348752b452abb491"},
                               {"002", "74f0b60ee99ceb5e90fe7707ccf93141"}};
-    for (auto& p : parts) EXPECT_EQ(p[1], Md5Of(ReadWholeFile(dir + "/" + p[0]))) << p[0];
+    for (auto& p : parts) EXPECT_EQ(p[1], Md5Text(ReadWholeFile(dir + "/" + p[0]))) << p[0];
     EXPECT_FALSE(PathExists(dir + "/003"));
     char stored[33];
     digest.GetHash(stored);

@@ -16,19 +16,9 @@
 
 namespace {
 
-std::string Md5Of(const std::string& bytes) {
-    unsigned char sig[16];
-    md5_buffer(bytes.data(), (unsigned)bytes.size(), sig);
-    char text[33];
-    md5_sig_to_string(sig, text, sizeof(text));
-    return text;
-}
-
 class DigestFileTest : public ::testing::Test {
   protected:
-    void SetUp() override { dir = MakeTempDir(); }
-    void TearDown() override { RemoveTree(dir); }
-    std::string dir;
+    TempDir dir;
 };
 
 }  // namespace
@@ -49,10 +39,13 @@ TEST(Md5Test, RfcSuite) {
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
     for (auto& c : suite) {
-        EXPECT_EQ(c.digest, Md5Of(c.text)) << c.text;
+        unsigned char sig[16];
+        md5_buffer(c.text, (unsigned)strlen(c.text), sig);
+        char out[33];
+        md5_sig_to_string(sig, out, sizeof(out));
+        EXPECT_STREQ(c.digest, out) << c.text;
         MD5 m;
         m.HashString(c.text, 0);
-        char out[33];
         m.GetHash(out);
         EXPECT_STREQ(c.digest, out);
     }
@@ -61,7 +54,7 @@ TEST(Md5Test, RfcSuite) {
 TEST(Md5Test, PiecewiseFeedingGivesTheOneShotDigestAtEveryBlockBoundary) {
     std::string data = RandomBytes(1000, 7);
     for (size_t total : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u}) {
-        std::string expected = Md5Of(data.substr(0, total));
+        std::string expected = Md5Text(data.substr(0, total));
         for (size_t piece : {1u, 7u, 63u, 64u, 65u, 130u}) {
             MD5 m;
             for (size_t at = 0; at < total; at += piece)
@@ -71,6 +64,22 @@ TEST(Md5Test, PiecewiseFeedingGivesTheOneShotDigestAtEveryBlockBoundary) {
             EXPECT_EQ(expected, out) << total << "/" << piece;
         }
     }
+}
+
+// 2^29 bytes and more carry into the high word of the bit length: the
+// digests were taken from "yes zelagent | head -c N | md5sum".
+// 2^29 bytes and more carry into the high word of the bit length: the
+// digest was taken from "yes zelagent | head -c 536870917 | md5sum".
+TEST(Md5Test, HalfAGigabyteCarriesIntoTheLengthsHighWord) {
+    std::string chunk;
+    while (chunk.size() < (1u << 20)) chunk += "zelagent\n";  // whole lines: pieces continue the text
+    const size_t total = (1u << 29) + 5;
+    MD5 m;
+    for (size_t at = 0; at < total; at += chunk.size())
+        m.Process(chunk.data(), (int)std::min(chunk.size(), total - at));
+    char out[33];
+    m.GetHash(out);
+    EXPECT_STREQ("d22d5aa92e1dedb4cbea005d0345c937", out);
 }
 
 TEST(Md5Test, SignatureTextIsBoundedByItsSize) {
@@ -123,7 +132,7 @@ TEST_F(DigestFileTest, FileDigestsMatchTheBytesOfFilesPrefixesAndNumberedParts) 
         EXPECT_EQ(c.result, c.limit ? m.PartialHashFile(path.c_str(), c.limit) : m.HashFile(path.c_str()));
         char out[33];
         m.GetHash(out);
-        EXPECT_EQ(Md5Of(c.bytes), out) << c.file << " " << c.limit;
+        EXPECT_EQ(Md5Text(c.bytes), out) << c.file << " " << c.limit;
     }
     MD5 missing;
     EXPECT_EQ(-1, missing.HashFile((dir + "/none").c_str()));

@@ -2,6 +2,7 @@
 // connects to it as the appliance does.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -10,8 +11,7 @@
 
 #include "support/Process.h"
 #include "support/TestHome.h"
-
-class Sock;
+#include "transport/Sock.h"
 
 class AgentDaemon {
 public:
@@ -42,7 +42,7 @@ public:
     std::string Messages() const;
 
 private:
-    std::string dir_;
+    TempDir dir_;  // removed last, once the daemon is stopped
     std::string program_;
     int port_;
     pid_t pid_;
@@ -54,4 +54,22 @@ class ServerSide {
 public:
     explicit ServerSide(const char* name = "test-server");
     TestHome home;
+};
+
+// Suites sharing one daemon (started by SetUpTestSuite, which a suite may
+// hide to pass its configuration); each test gets its own authenticated
+// connection, the server's globals and a work folder.
+class DaemonSuite : public ::testing::Test {
+protected:
+    static void StartDaemon(const std::string& config_lines);
+    static void SetUpTestSuite() { StartDaemon("name=agent-under-test\n"); }
+    static void TearDownTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+    std::string Ask(const std::string& command) { return daemon_->Ask(sock_.get(), command); }
+
+    static AgentDaemon* daemon_;
+    ServerSide server_;
+    std::unique_ptr<Sock> sock_;
+    TempDir work_;
 };

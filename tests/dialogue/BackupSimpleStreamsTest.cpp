@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "core/Globals.h"
 #include "dialogue/BackupStreamSupport.h"
 #include "dialogue/FileStreams.h"
 #include "support/TestHome.h"
@@ -64,6 +65,7 @@ class BackupSimpleStreamsTest : public ::testing::Test {
 TEST_F(BackupSimpleStreamsTest, PlainFileStreamsNumberFromZeroAndReportMissingFiles) {
     WriteWholeFile(home_.path("five"), "12345");
     WriteWholeFile(home_.path("empty"), "");
+    WriteWholeFile(home_.path("three"), "123");
     auto s = Exchange(
         [&](Sock* sock) {
             EXPECT_EQ(0, MultiSendSimpleFile(sock, 5, home_.path("five").c_str(), nullptr));
@@ -71,10 +73,11 @@ TEST_F(BackupSimpleStreamsTest, PlainFileStreamsNumberFromZeroAndReportMissingFi
             EXPECT_EQ(-7, MultiSendSimpleFile(sock, 3, home_.path("absent").c_str(), nullptr));
             EXPECT_EQ(0,
                       MultiSendSimpleFile(sock, 5, home_.path("absent").c_str(), home_.path("five").c_str()));
+            EXPECT_EQ(0, MultiSendSimpleFile(sock, 8, home_.path("three").c_str(), nullptr));  // shrank
             sock->FastSend();
         },
-        4);
-    ASSERT_EQ(4u, s.size());
+        5);
+    ASSERT_EQ(5u, s.size());
     EXPECT_EQ((std::vector<int>{0, -3}), Types(s[0]));
     EXPECT_EQ("12345", s[0][0].data);
     EXPECT_EQ(5, s[0][0].value);
@@ -83,6 +86,11 @@ TEST_F(BackupSimpleStreamsTest, PlainFileStreamsNumberFromZeroAndReportMissingFi
     EXPECT_EQ(0, s[1][0].value);
     EXPECT_EQ((std::vector<int>{-2}), Types(s[2]));
     EXPECT_EQ("12345", s[3][0].data);
+    EXPECT_EQ((std::vector<int>{0, -3}), Types(s[4]));
+    // Only the file that shrank is reported short.
+    std::string log = ReadWholeFile(res->messages_file);
+    EXPECT_NE(std::string::npos, log.find("MultiSendFile(" + home_.path("three") + "): read == 0 (3)"));
+    EXPECT_EQ(std::string::npos, log.find("MultiSendFile(" + home_.path("five") + "): read == 0"));
 }
 
 TEST_F(BackupSimpleStreamsTest, TextIsCutIntoPiecesAndNullTextIsRefused) {

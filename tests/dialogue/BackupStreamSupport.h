@@ -12,25 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "support/TestHome.h"
 #include "transport/Sock.h"
 
 namespace backup_test {
-
-inline std::string Bar(std::string local) {
-    std::replace(local.begin(), local.end(), '/', '|');
-    return local;
-}
-
-// One expected catalogue line of a file found by a walk or a file rule.
-inline std::string Line(int marker, const std::string& key, const std::string& shortName,
-                        const std::string& full, unsigned time, long long size) {
-    int depth = (int)std::count(key.begin(), key.end(), '|') + 1;
-    char buf[4096];
-    snprintf(buf, sizeof(buf),
-             "%iMD5('%s'), 2, %i, '%s', '%s', 'null', 'null', '%010u', 0, 0, 1, '%lli', 0\n", marker,
-             key.c_str(), depth, shortName.c_str(), full.c_str(), time, size);
-    return buf;
-}
 
 // What came back between "LIST_OK" and "LIST_DONE".
 struct Listing {
@@ -235,20 +220,6 @@ inline std::string Differences(const std::map<std::string, Node>& a, const std::
     for (const auto& e : b)
         if (!a.count(e.first)) out += e.first + ": unexpected\n";
     return out;
-}
-
-// Names of the entries of `dir` (not below it).
-inline std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    DIR* d = opendir(dir.c_str());
-    if (!d) return names;
-    while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 }  // namespace backup_test

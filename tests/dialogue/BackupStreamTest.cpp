@@ -18,61 +18,41 @@ using namespace backup_test;
 
 namespace {
 
-void SetTime(const std::string& path, long t) {
-    struct timeval tv[2] = {{t, 0}, {t, 0}};
-    lutimes(path.c_str(), tv);
-}
-
-class BackupStreamTest : public ::testing::Test {
+class BackupStreamTest : public DaemonSuite {
   protected:
-    static void SetUpTestSuite() {
-        daemon_ = new AgentDaemon();
-        ASSERT_TRUE(daemon_->Started()) << ReadWholeFile(daemon_->dir() + "/console");
-    }
-    static void TearDownTestSuite() {
-        delete daemon_;
-        daemon_ = nullptr;
-    }
     void SetUp() override {
-        sock_.reset(daemon_->Connect());
-        ASSERT_NE(nullptr, sock_);
-        work_ = MakeTempDir();
+        DaemonSuite::SetUp();
         mkdir((work_ + "/d").c_str(), 0755);
     }
-    void TearDown() override {
-        if (sock_ && !sock_->dead) sock_->CloseConnection();
-        RemoveTree(work_);
-    }
     // The test folder "d" in the server's form.
-    std::string D() const { return Bar(work_) + "|d"; }
-    std::string Echo() { return daemon_->Ask(sock_.get(), "echo still here"); }
-
-    static AgentDaemon* daemon_;
-    ServerSide server_;
-    std::unique_ptr<Sock> sock_;
-    std::string work_;
+    std::string D() const { return ToWire(work_) + "|d"; }
+    std::string Echo() { return Ask("echo still here"); }
 };
 
-AgentDaemon* BackupStreamTest::daemon_ = nullptr;
+// Golden catalogue lines: "@" stands for the test folder in the server's
+// form ("|tmp|zeltest.XXXXXX|d": a key below it has depth 5), "#" for its local path.
+std::string Golden(std::string text, const std::string& wire, const std::string& local) {
+    for (size_t at; (at = text.find_first_of("@#")) != std::string::npos;)
+        text.replace(at, 1, text[at] == '@' ? wire : local);
+    return text;
+}
 
 TEST_F(BackupStreamTest, CatalogueExamplesArriveByteExactBetweenListOkAndListDone) {
     struct Case {
         const char* what;
         std::function<void(const std::string& d)> make;  // d: local folder
-        std::function<std::string(const std::string& D)> rules;
-        std::function<std::vector<std::string>(const std::string& D)> expected;  // sorted
+        std::string rules;
+        std::vector<std::string> expected;  // sorted
     };
     const Case cases[] = {
-        {"a quote in a name is escaped in the key, short name and full path",
+        {"a quote, a backslash and a carriage return are escaped in the key, short name and full path",
          [](const std::string& d) {
-             WriteWholeFile(d + "/it's.txt", "abc");
-             SetTime(d + "/it's.txt", 1234567890);
+             WriteWholeFile(d + "/it's\\x\r.txt", "abc");
+             SetTime(d + "/it's\\x\r.txt", 1234567890);
          },
-         [](const std::string& D) { return "include dir \"" + D + "|\""; },
-         [](const std::string& D) {
-             std::string key = D + "|it\\'s.txt";
-             return std::vector<std::string>{Line(0, key, "it\\'s.txt", key, 1234567890, 35)};
-         }},
+         "include dir \"@|\"",
+         {"0MD5('@|it\\'s\\\\x\\\r.txt'), 2, 5, 'it\\'s\\\\x\\\r.txt', '@|it\\'s\\\\x\\\r.txt', 'null', 'null', "
+          "'1234567890', 0, 0, 1, '35', 0\n"}},
         {"a wildcard include narrows the folder, an excluded folder is not entered",
          [](const std::string& d) {
              mkdir((d + "/tmp").c_str(), 0755);
@@ -82,31 +62,27 @@ TEST_F(BackupStreamTest, CatalogueExamplesArriveByteExactBetweenListOkAndListDon
                  SetTime(d + f, 100);
              }
          },
-         [](const std::string& D) {
-             return "include dir \"" + D + "|\"\ninclude wfile \"" + D + "|*.log\"\ninclude wfile \"" + D +
-                    "|sub|*.log\"\nexclude dir \"" + D + "|tmp|\"";
-         },
-         [](const std::string& D) {
-             std::vector<std::string> v{Line(0, D + "|a.log", "a.log", D + "|a.log", 100, 33),
-                                        Line(0, D + "|sub|e.log", "e.log", D + "|sub|e.log", 100, 33)};
-             std::sort(v.begin(), v.end());
-             return v;
-         }},
-        {"a missing single file gives a -5 line", [](const std::string&) {},
-         [](const std::string& D) { return "include file \"" + D + "|missing\""; },
-         [](const std::string& D) { return std::vector<std::string>{"-5" + D + "|missing\n"}; }},
-        {"a split-file rule takes the newest match under the pattern's key",
+         "include dir \"@|\"\ninclude wfile \"@|*.log\"\ninclude wfile \"@|sub|*.log\"\nexclude dir \"@|tmp|\"",
+         {"0MD5('@|a.log'), 2, 5, 'a.log', '@|a.log', 'null', 'null', '0000000100', 0, 0, 1, '33', 0\n",
+          "0MD5('@|sub|e.log'), 2, 6, 'e.log', '@|sub|e.log', 'null', 'null', '0000000100', 0, 0, 1, '33', 0\n"}},
+        {"a missing or unreadable single file gives a -5 line, a missing folder -4 with its local path",
+         [](const std::string& d) { mkfifo((d + "/pipe").c_str(), 0644); },
+         "include file \"@|missing\"\ninclude file \"@|pipe\"\ninclude dir \"@|nodir|\"",
+         {"-4#/nodir\n", "-5@|missing\n", "-5@|pipe\n"}},
+        {"a split-file rule takes the newest match under the pattern's key; \"*.*\" matches nothing",
          [](const std::string& d) {
-             WriteWholeFile(d + "/app-0001.log", "old");
-             WriteWholeFile(d + "/app-0002.log", "newer");
-             SetTime(d + "/app-0001.log", 200);
-             SetTime(d + "/app-0002.log", 300);
+             const char* files[][2] = {{"/one", "abc"}, {"/app-0001.log", "old"}, {"/app-0002.log", "newer"},
+                                       {"/app-00003.log", "longer name"}};
+             long t = 100;
+             for (auto& f : files) {
+                 WriteWholeFile(d + f[0], f[1]);
+                 SetTime(d + f[0], t += 100);
+             }
          },
-         [](const std::string& D) { return "include sfile \"" + D + "|app-????.log\""; },
-         [](const std::string& D) {
-             return std::vector<std::string>{
-                 Line(0, D + "|app-????.log", "app-0002.log", D + "|app-0002.log", 300, 5)};
-         }},
+         "include file \"@|one\"\ninclude sfile \"@|app-????.log\"\ninclude sfile \"*.*\"",
+         {"0MD5('@|app-????.log'), 2, 5, 'app-0002.log', '@|app-0002.log', 'null', 'null', '0000000400', 0, 0, 1, "
+          "'5', 0\n",
+          "0MD5('@|one'), 2, 5, 'one', '@|one', 'null', 'null', '0000000200', 0, 0, 1, '35', 0\n"}},
         {"a rule block with one invalid line lists with the two valid ones",
          [](const std::string& d) {
              mkdir((d + "/tmp").c_str(), 0755);
@@ -114,23 +90,32 @@ TEST_F(BackupStreamTest, CatalogueExamplesArriveByteExactBetweenListOkAndListDon
              WriteWholeFile(d + "/tmp/dropped", "");
              SetTime(d + "/kept", 50);
          },
-         [](const std::string& D) {
-             return "include dir \"" + D + "|\"\ninclude folder \"" + D + "|tmp|\"\nexclude dir \"" + D +
-                    "|tmp|\"\n";
+         "include dir \"@|\"\ninclude folder \"@|tmp|\"\nexclude dir \"@|tmp|\"\n",
+         {"0MD5('@|kept'), 2, 5, 'kept', '@|kept', 'null', 'null', '0000000050', 0, 0, 1, '32', 0\n"}},
+        {"a link to a folder is listed, not followed; a folder under two rules is listed twice",
+         [](const std::string& d) {
+             WriteWholeFile(d + "/../other/secret", "x");
+             WriteWholeFile(d + "/sub/f", "x");
+             SetTime(d + "/sub/f", 70);
+             symlink("../other", (d + "/link").c_str());
+             SetTime(d + "/link", 60);
          },
-         [](const std::string& D) {
-             return std::vector<std::string>{Line(0, D + "|kept", "kept", D + "|kept", 50, 32)};
-         }},
+         "include dir \"@|\"\ninclude dir \"@|sub|\"",
+         {"0MD5('@|link'), 2, 5, 'link', '@|link', 'null', 'null', '0000000060', 0, 0, 1, '54', 0\n",
+          "0MD5('@|sub|f'), 2, 6, 'f', '@|sub|f', 'null', 'null', '0000000070', 0, 0, 1, '33', 0\n",
+          "0MD5('@|sub|f'), 2, 6, 'f', '@|sub|f', 'null', 'null', '0000000070', 0, 0, 1, '33', 0\n"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RemoveTree(work_ + "/d");
         mkdir((work_ + "/d").c_str(), 0755);
         c.make(work_ + "/d");
-        Listing l = ListFiles(sock_.get(), c.rules(D()));
+        Listing l = ListFiles(sock_.get(), Golden(c.rules, D(), work_ + "/d"));
         EXPECT_EQ("LIST_OK", l.first_reply);
         EXPECT_EQ("LIST_DONE", l.last_reply);
-        EXPECT_EQ(c.expected(D()), l.Sorted());
+        std::vector<std::string> expected;
+        for (const std::string& e : c.expected) expected.push_back(Golden(e, D(), work_ + "/d"));
+        EXPECT_EQ(expected, l.Sorted());
     }
     EXPECT_EQ("still here", Echo());
 }
@@ -146,12 +131,15 @@ TEST_F(BackupStreamTest, FileAndLinkOfOneFolderCarryOverheadsAndMarkersInListing
     ASSERT_EQ(1u, l.blocks.size());
     auto lines = l.blocks[0];
     ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ('0', lines[0][0]);
+    EXPECT_EQ('0', lines[0][0]);  // the first file of a folder
     EXPECT_EQ('1', lines[1][0]);
     std::vector<std::string> rest{lines[0].substr(1), lines[1].substr(1)};
     std::sort(rest.begin(), rest.end());
-    EXPECT_EQ(Line(0, D() + "|a.txt", "a.txt", D() + "|a.txt", 1000000000, 42).substr(1), rest[0]);
-    EXPECT_EQ(Line(0, D() + "|l", "l", D() + "|l", 5, 51).substr(1), rest[1]);
+    EXPECT_EQ(Golden("MD5('@|a.txt'), 2, 5, 'a.txt', '@|a.txt', 'null', 'null', '1000000000', 0, 0, 1, '42', 0\n",
+                     D(), ""),
+              rest[0]);
+    EXPECT_EQ(Golden("MD5('@|l'), 2, 5, 'l', '@|l', 'null', 'null', '0000000005', 0, 0, 1, '51', 0\n", D(), ""),
+              rest[1]);
 }
 
 TEST_F(BackupStreamTest, LargeFolderArrivesInBlocksOfTwoThousandLines) {

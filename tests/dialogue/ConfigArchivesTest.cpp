@@ -19,16 +19,6 @@
 namespace {
 
 // Every name in `dir`, hidden ones (temporary files and folders) included.
-std::set<std::string> Entries(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
 // `content` packed with gzip in the test's home; the packed file's path.
 std::string Packed(ServerSide& server, const std::string& name, const std::string& content) {
     char path[512];
@@ -64,13 +54,13 @@ TEST_F(ConfigArchives, SavedArchivesReplaceTheOldOneAndACutTransferLeavesNoTrace
     ASSERT_EQ(0, Send("save_config", archive));
     EXPECT_EQ("in step", daemon_.Ask(sock_.get(), "echo in step"));
     EXPECT_EQ(ReadWholeFile(archive), ReadWholeFile(Folder() + "/conf.tar.gz"));
-    EXPECT_EQ(std::set<std::string>{"conf.tar.gz"}, Entries(Folder()));  // update archives went
+    EXPECT_EQ(std::vector<std::string>{"conf.tar.gz"}, Entries(Folder()));  // update archives went
     EXPECT_TRUE(WaitForText(daemon_.path("programs.log"), "stub-storage test-server\n", 10));
 
     WriteWholeFile(server_.home.path("update"), "update");
     ASSERT_EQ(0, Send("save_config_update", server_.home.path("update")));
     EXPECT_EQ("in step", daemon_.Ask(sock_.get(), "echo in step"));
-    std::set<std::string> names = Entries(Folder());
+    std::vector<std::string> names = Entries(Folder());
     ASSERT_EQ(2u, names.size());
     EXPECT_TRUE(std::regex_match(*names.rbegin(), std::regex("conf_update_\\d{4}(_\\d\\d){5}\\.tar\\.gz")));
 
@@ -82,12 +72,9 @@ TEST_F(ConfigArchives, SavedArchivesReplaceTheOldOneAndACutTransferLeavesNoTrace
     ASSERT_STREQ("FILE_OPEN", sock_->read_buffer);
     sock_->Write(half.data(), (unsigned)half.size());
     sock_.reset();
-    time_t now = time(nullptr);
-    struct tm t;
-    localtime_r(&now, &t);
-    char log[64];  // today's log of the peer
-    snprintf(log, sizeof(log), "conf/logs/test-server/%i.%i.%i", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
-    EXPECT_TRUE(WaitForText(daemon_.path(log), "Save Configuration: ... FAILED (", 30));
+    // The peer's log of the day, named day.month.year without leading zeros.
+    std::string day = WaitForTextInFolder(daemon_.path("conf/logs/test-server"), "Save Configuration: ... FAILED (", 30);
+    EXPECT_TRUE(std::regex_match(day, std::regex("[1-9]\\d?\\.[1-9]\\d?\\.\\d{4}"))) << day;
     EXPECT_EQ(names, Entries(Folder()));
     EXPECT_EQ(ReadWholeFile(archive), ReadWholeFile(Folder() + "/conf.tar.gz"));
 }
@@ -109,7 +96,7 @@ TEST_F(ConfigArchives, DifferencesPatchTheArchiveOrLeaveItAsItWas) {
         ASSERT_EQ(0, Send("patch_config", Packed(server_, "diff", c.diff)));
         sock_->Read();
         EXPECT_STREQ(c.reply, sock_->read_buffer) << c.diff;
-        EXPECT_EQ(std::set<std::string>{"conf.tar.gz"}, Entries(Folder())) << c.diff;
+        EXPECT_EQ(std::vector<std::string>{"conf.tar.gz"}, Entries(Folder())) << c.diff;
         char copy[512];
         snprintf(copy, sizeof(copy), "%s", server_.home.path("got.gz").c_str());
         WriteWholeFile(copy, ReadWholeFile(Folder() + "/conf.tar.gz"));

@@ -1,6 +1,5 @@
 // Outgoing connections and probes against a real agent.
 #include <gtest/gtest.h>
-#include <time.h>
 
 #include <memory>
 
@@ -12,12 +11,6 @@
 #include "transport/Sock.h"
 
 namespace {
-
-double Now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 class ConnectionsTest : public ::testing::Test {
 protected:

@@ -18,31 +18,12 @@
 namespace {
 
 // One daemon for the whole suite: starting one per test would dominate.
-class DispatcherTest : public ::testing::Test {
+class DispatcherTest : public DaemonSuite {
 protected:
     static void SetUpTestSuite() {
-        daemon_ = new AgentDaemon("name=agent-under-test\nclient=base.4 127.0.0.1 \"set four\" Linux 0 0 0 1 2 3 0\n");
-        ASSERT_TRUE(daemon_->Started()) << ReadWholeFile(daemon_->dir() + "/console");
+        StartDaemon("name=agent-under-test\nclient=base.4 127.0.0.1 \"set four\" Linux 0 0 0 1 2 3 0\n");
     }
-    static void TearDownTestSuite() {
-        delete daemon_;
-        daemon_ = nullptr;
-    }
-    void SetUp() override {
-        sock_.reset(daemon_->Connect());
-        ASSERT_NE(nullptr, sock_);
-    }
-    void TearDown() override {
-        if (sock_ && !sock_->dead) sock_->CloseConnection();
-    }
-    std::string Ask(const std::string& command) { return daemon_->Ask(sock_.get(), command); }
-
-    static AgentDaemon* daemon_;
-    ServerSide server_;
-    std::unique_ptr<Sock> sock_;
 };
-
-AgentDaemon* DispatcherTest::daemon_ = nullptr;
 
 TEST_F(DispatcherTest, HandshakeThroughAnotherLoopbackAddressInstallsACipher) {
     EXPECT_NE(nullptr, sock_->aes);
@@ -155,6 +136,21 @@ TEST_F(DispatcherTest, LongPathsWorkAndImpossibleOnesReadAsMissing) {
     EXPECT_EQ("ERROR_FILE_DOES_NOT_EXIST", Ask("send " + impossible));
 }
 
+TEST_F(DispatcherTest, AntivirusPackageDigestsReadTheirOwnFiles) {
+    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", Ask("md5_ides"));  // no package yet
+    WriteWholeFile(daemon_->path("conf/exe/sophos_ides.zip"), "abc");
+    WriteWholeFile(daemon_->path("conf/exe/linux.amd64.glibc.2.3.tar.gz"), "a");
+    WriteWholeFile(daemon_->path("conf/exe/linux.intel.libc6.glibc.2.2.tar.gz"), "message digest");
+    const char* abc = "900150983cd24fb0d6963f7d28e17f72";
+    const char* a = "0cc175b9c0f1b6a831c399e269772661";
+    const char* digest = "f96b697d7cb7938d525a2f31aaf161d0";
+    const char* cases[][2] = {{"md5_ides", abc},         {"ides_md5", abc},
+                              {"md5_sophos_amd64", a},   {"md5_sophos", digest},
+                              {"md5_sophosXYZ", digest}, {"md5_sophos_amd64x", digest}};
+    for (auto& c : cases) EXPECT_EQ(c[1], Ask(c[0])) << c[0];
+    EXPECT_EQ("UNKNOWN_COMMAND", Ask("md5_idesX"));
+}
+
 TEST_F(DispatcherTest, ClearLogsWritesTheFrenchHeaderInLatin1) {
     sock_->Write("clear_logs");
     sock_->Read();
@@ -170,11 +166,29 @@ TEST_F(DispatcherTest, FilesSavedUpdatesTheSetsLastSave) {
         << ReadWholeFile(daemon_->path("conf/config"));
 }
 
-TEST_F(DispatcherTest, EraseClientAnswersSuccessEvenWithoutFolder) {
-    sock_->Write("erase_client");
-    sock_->Read();
-    EXPECT_STREQ("erase_client", sock_->read_buffer);
-    EXPECT_EQ("success", Ask("base.9"));
+// The folder removed is data/<peer>/backup/<id>/: neither the identifier
+// nor the peer's name may lead it anywhere else.
+TEST_F(DispatcherTest, EraseClientRemovesOnlyTheSetsOwnFolder) {
+    auto erase = [](Sock* s, const char* id) {
+        s->Write("erase_client");
+        s->Read();
+        EXPECT_STREQ("erase_client", s->read_buffer);
+        EXPECT_EQ("success", daemon_->Ask(s, id)) << id;
+    };
+    std::string sets = daemon_->path("data/test-server/backup/");
+    for (const char* f : {"base.9/f", "base.8/f"}) WriteWholeFile(sets + f, "x");
+    WriteWholeFile(daemon_->path("backup/outside/f"), "x");
+    for (const char* id : {"base.7", "..", "../..", "base.8/..", "base.8|..", ""}) erase(sock_.get(), id);
+    EXPECT_TRUE(PathExists(sets + "base.9/f"));
+    erase(sock_.get(), "base.9");
+    EXPECT_FALSE(PathExists(sets + "base.9"));
+    EXPECT_TRUE(PathExists(sets + "base.8/f"));
+    snprintf(config->name, sizeof(config->name), "..");
+    std::unique_ptr<Sock> climber(daemon_->Connect());
+    ASSERT_NE(nullptr, climber);
+    erase(climber.get(), "outside");
+    EXPECT_TRUE(PathExists(daemon_->path("backup/outside/f")));
+    climber->CloseConnection();
 }
 
 TEST_F(DispatcherTest, NoFooterStillAcknowledgesItsOwnReply) {
@@ -224,6 +238,27 @@ TEST_F(DispatcherTest, BrokenPeersEndOnlyTheirOwnConnection) {
     Sock silent(AF_INET, SOCK_STREAM, 0);
     ASSERT_TRUE(silent.Connect("127.0.0.2", daemon_->port()));
     EXPECT_EQ("alive", Ask("echo alive"));
+}
+
+// Last: it points the daemon's server at the daemon itself.
+TEST_F(DispatcherTest, TestConnectionEchoesThenSaysWhetherTheServerAnswers) {
+    auto test = [](Sock* s) {
+        s->Write("test_connection");
+        s->Read();
+        EXPECT_STREQ("test_connection", s->read_buffer);
+        s->Read();
+        return std::string(s->read_buffer);
+    };
+    EXPECT_EQ("TEST_OUT_FAILED", test(sock_.get()));  // no server configured
+    EXPECT_TRUE(WaitForText(daemon_->path("conf/logs/events.txt"),
+                            "(ERROR) Connection au Centre de Sauvegarde impossible (V\xe9rifier les connections)\n", 10));
+    // Set from a local connection, the server is this agent, which trusts itself.
+    snprintf(config->name, sizeof(config->name), "agent-under-test");
+    std::unique_ptr<Sock> local(daemon_->Connect("127.0.0.1"));
+    ASSERT_NE(nullptr, local);
+    EXPECT_EQ("CONFIG_OK", daemon_->Ask(local.get(), "config server set x agent-under-test"));
+    EXPECT_EQ("TEST_OK", test(local.get()));
+    local->CloseConnection();
 }
 
 }  // namespace

@@ -63,6 +63,7 @@ TEST(KeyCommands, InstalledKeysCarryTheNextHandshakeAndGetKey) {
     std::unique_ptr<Sock> sock(daemon.Connect());
     ASSERT_NE(nullptr, sock);
     EXPECT_EQ("1234abc", daemon.Ask(sock.get(), "get_key 1234abc"));  // no private key yet
+    EXPECT_EQ(std::string(2555, 'a'), daemon.Ask(sock.get(), "get_key " + std::string(3000, 'a')));  // kept
     SendKey(sock.get(), "set_priv_key \"\"", agent_priv);
     SendKey(sock.get(), "set_pub_key \"test-server\"", server_pub);
     SendKey(sock.get(), "set_pub_key \"..\"", server_pub);

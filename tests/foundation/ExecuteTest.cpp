@@ -35,12 +35,7 @@ TEST(SplitCommandMisplacesQuotedProgramPath, Table) {
 
 class ExecuteTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = MakeTempDir();
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override { RemoveTree(dir_); }
-    std::string dir_;
+    TempDir dir_;
 };
 
 TEST_F(ExecuteTest, QuotedProgramWithBlankRunsWithItsArguments) {

@@ -44,7 +44,7 @@ TEST(PrintSizeNeverWritesPastTheBuffer, SmallBufferAndLargestValue) {
 }
 
 TEST(PrintSizeOfFileReportsItsSize, ExistingAndMissing) {
-    std::string dir = MakeTempDir();
+    TempDir dir;
     std::string file = dir + "/f";
     WriteWholeFile(file, std::string(2048, 'a'));
     char out[kSizeTextLength];
@@ -52,7 +52,6 @@ TEST(PrintSizeOfFileReportsItsSize, ExistingAndMissing) {
     EXPECT_STREQ(out, "2.0 KB");
     EXPECT_EQ(PrintSize((dir + "/missing").c_str(), out), 0);
     EXPECT_STREQ(out, "0 B");
-    RemoveTree(dir);
 }
 
 long Ticks(double seconds) { return (long)(seconds * ClockTickRate() + 0.5); }

@@ -48,11 +48,11 @@ TEST(LogTest, EventAndPerSetLinesCarryCategoryWithoutSecondsInDailyFilesAndFolde
         << events;
     PrintLog("set1", "T", "first");
     PrintLog("set1", nullptr, "second");
-    struct tm* now = LocalTime(0);
-    char name[64];
-    snprintf(name, sizeof(name), "set1/%i.%i.%i", now->tm_mday, now->tm_mon + 1, now->tm_year + 1900);
-    delete now;
-    std::string text = ReadWholeFile(std::string(res->logs_dir) + name);
+    // One file per day, named day.month.year without leading zeros.
+    std::vector<std::string> days = Entries(std::string(res->logs_dir) + "set1");
+    ASSERT_EQ(1u, days.size());
+    EXPECT_TRUE(std::regex_match(days[0], std::regex(R"([1-9]\d?\.[1-9]\d?\.\d{4})"))) << days[0];
+    std::string text = ReadWholeFile(std::string(res->logs_dir) + "set1/" + days[0]);
     EXPECT_TRUE(std::regex_match(
         text, std::regex(R"(\d\d/\d\d/\d{4} @ \d\d:\d\d : \(T\) first\n\d\d/\d\d/\d{4} @ \d\d:\d\d : second\n)")))
         << text;
@@ -121,7 +121,7 @@ TEST(LogTest, AnErrorRepeatedEveryPassIsLoggedOnceThenCountedUntilItClears) {
 }
 
 TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModesAndNoGlobalsMeansConsoleOnly) {
-    std::string dir = MakeTempDir();
+    TempDir dir;
     FILE* f = GetFILE((dir + "/a/b/file").c_str(), "r", false);
     EXPECT_EQ(nullptr, f);
     EXPECT_FALSE(PathExists(dir + "/a"));
@@ -131,7 +131,6 @@ TEST(LogTest, GetFileCreatesFoldersOnlyForWritingModesAndNoGlobalsMeansConsoleOn
     EXPECT_EQ(nullptr, f);
     EXPECT_EQ(-1, CloseFILE(f));
     EXPECT_TRUE(PathExists(dir + "/a/b/file"));
-    RemoveTree(dir);
     // Without process globals writers only use the console.
     ASSERT_EQ(nullptr, res);
     EXPECT_EQ("MESSAGE: alone\n", CaptureStdout([] { PrintMessage("alone"); }));

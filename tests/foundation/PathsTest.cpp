@@ -11,10 +11,8 @@ namespace {
 
 class PathsTest : public ::testing::Test {
   protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
-    void TearDown() override { RemoveTree(dir_); }
     std::string At(const std::string& relative) const { return dir_ + "/" + relative; }
-    std::string dir_;
+    TempDir dir_;
 };
 
 }  // namespace

@@ -127,13 +127,9 @@ TEST(EscapingMissesOrDoublesBackslashes, Table) {
 
 class StringEncodeTest : public ::testing::Test {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
-    void TearDown() override {
-        external_programs() = saved_;
-        RemoveTree(dir_);
-    }
+    void TearDown() override { external_programs() = saved_; }
     ExternalPrograms saved_ = external_programs();
-    std::string dir_;
+    TempDir dir_;
 };
 
 TEST_F(StringEncodeTest, ConvertsWithOrWithoutTempfileProgramAndFailsToNull) {

@@ -63,6 +63,8 @@ TEST(DeepwildcompareMatchesWholePaths, Table) {
         {"|a|b|c|d", "|a|...|d", true},
         {"|a|d", "|a|...|d", true},  // the ellipsis may absorb nothing
         {"|a|b|c|e", "|a|...|c|d", false},
+        {"|home|x|y|src|a.c", "|home|...|src|*.c", true},
+        {"|home|x|src|lib|a.c", "|home|...|src|*.c", false},  // the ellipsis ends at "src"
         {"|usr|lib|x|y|libz.so", "|usr|*|...|lib*.so", true},
         {"|usr|lib|x|y|z.so", "|usr|*|...|lib*.so", false},
         {"|data|a.db|b|c", "|...|*.db|...|c", true},

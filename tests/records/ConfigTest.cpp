@@ -6,6 +6,7 @@
 
 #include "core/Globals.h"
 #include "records/Config.h"
+#include "records/PendingConfig.h"
 #include "records/ServerReset.h"
 #include "support/TestHome.h"
 
@@ -157,6 +158,25 @@ TEST(ConfigQuota, FreeSpaceOnlyForEnforcedByteQuotas) {
     Quota cut("a-very-long-owner-name-longer-than-thirty", "namenamename", "UNITS", 1, 1);
     EXPECT_STREQ("namenamena", cut.name);
     EXPECT_STREQ("UNITS", cut.unit);
+}
+
+// The configuration test probes the server as configured: a dotted quad as
+// it stands, a name once it resolves, "null" never.
+std::string probed;
+TEST(ConfigNetwork, TestProbesTheConfiguredServerOnlyWhenThereIsOne) {
+    TestHome home;  // its start-up installs the real probe again for later tests
+    SetServerProbe([](const char* address, const char* name, int, int) {
+        probed = std::string(address) + " " + name;
+        return true;
+    });
+    const char* cases[][2] = {{"null null", ""}, {"127.0.0.2 box", "127.0.0.2 box"}, {"localhost box", "localhost box"}};
+    for (auto& c : cases) {
+        probed.clear();
+        config->ReadLine((std::string("server=") + c[0]).c_str());
+        EXPECT_EQ(*c[1] ? 0 : -2, config->TestNetwork()) << c[0];
+        EXPECT_EQ(c[1], probed) << c[0];
+    }
+    SetServerProbe(nullptr);
 }
 
 TEST(ServerReset, AServerNameThatIsNoFolderNameTakesNothingWithIt) {

@@ -31,13 +31,13 @@ const bool kNoServiceManager = [] {
     return true;
 }();
 
+}  // namespace
+
 double Now() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
-
-}  // namespace
 
 pid_t StartProgram(const std::vector<std::string>& argv, const std::string& output_file) {
     fflush(stdout);
@@ -101,6 +101,13 @@ bool WaitForText(const std::string& path, const std::string& text, double second
         usleep(10000);
     }
     return false;
+}
+
+std::string WaitForTextInFolder(const std::string& dir, const std::string& text, double seconds) {
+    for (double deadline = Now() + seconds; Now() < deadline; usleep(10000))
+        for (const std::string& name : Entries(dir))
+            if (ReadWholeFile(dir + "/" + name).find(text) != std::string::npos) return name;
+    return "";
 }
 
 std::string InstallAgent(const std::string& dir) {

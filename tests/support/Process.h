@@ -21,6 +21,11 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output, double
 bool WaitForFile(const std::string& path, double seconds);
 // Polls until `path` contains `text`; false after `seconds`.
 bool WaitForText(const std::string& path, const std::string& text, double seconds);
+// Polls until some file directly in `dir` contains `text`; its name, or ""
+// after `seconds`. For logs named by the date they were written on.
+std::string WaitForTextInFolder(const std::string& dir, const std::string& text, double seconds);
+// Seconds on the monotonic clock.
+double Now();
 // A free TCP port on the loopback interface (bound, read back, released).
 int FreePort();
 // The agent executable built with the tests, copied into `dir` (so that its

@@ -7,14 +7,17 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
 
 #include "agent/Lifecycle.h"
 #include "core/Globals.h"
+#include "crypto/Md5.h"
 #include "foundation/ReplacementFile.h"
 
 std::string MakeTempDir() {
@@ -27,6 +30,22 @@ static int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 
 void RemoveTree(const std::string& path) {
     if (path.size() > 5 && path.compare(0, 5, "/tmp/") == 0) nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void SetTime(const std::string& path, long seconds) {
+    struct timeval tv[2] = {{seconds, 0}, {seconds, 0}};
+    lutimes(path.c_str(), tv);
 }
 
 bool PathExists(const std::string& path) {
@@ -57,6 +76,14 @@ std::string RandomBytes(size_t n, unsigned seed) {
     std::string s(n, '\0');
     for (char& c : s) c = (char)(gen() & 0xff);
     return s;
+}
+
+std::string Md5Text(const std::string& bytes) {
+    MD5 m;
+    m.Process(bytes.data(), (int)bytes.size());
+    char text[33];
+    m.GetHash(text);
+    return text;
 }
 
 std::string ToWire(std::string path) {

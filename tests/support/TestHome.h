@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TestHome {
 public:
@@ -26,6 +27,8 @@ private:
 // Small file helpers for tests.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& content, int mode = 0644);
+// Sets the access and modification times of `path` itself (not of a link's target).
+void SetTime(const std::string& path, long seconds);
 // True when lstat finds the path (a dangling link counts).
 bool PathExists(const std::string& path);
 // A character device behaving as /dev/null or, with `full`, as /dev/full,
@@ -35,6 +38,8 @@ bool MakeMemoryDevice(const std::string& path, bool full);
 bool IsCharDevice(const std::string& path);
 // True when `dir` holds a temporary file or folder of ReplacementFile.
 bool HasTemporaryLeftovers(const std::string& dir);
+// The 32 hexadecimal digits of the MD5 digest of `bytes`.
+std::string Md5Text(const std::string& bytes);
 // `n` bytes from a seeded generator: the same seed gives the same bytes.
 std::string RandomBytes(size_t n, unsigned seed);
 // A local path in the server's form: every '/' becomes '|'.
@@ -42,3 +47,14 @@ std::string ToWire(std::string path);
 // Makes a fresh temporary folder; RemoveTree deletes it recursively.
 std::string MakeTempDir();
 void RemoveTree(const std::string& path);
+// Names in `dir` (not below it), sorted; empty when it cannot be read.
+std::vector<std::string> Entries(const std::string& dir);
+
+// A fresh temporary folder that is the string of its path, removed with
+// everything in it when the object goes, however the test ends.
+struct TempDir : std::string {
+    TempDir() : std::string(MakeTempDir()) {}
+    ~TempDir() { RemoveTree(*this); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+};
