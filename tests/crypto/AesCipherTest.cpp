@@ -23,11 +23,7 @@ std::string FromHex(const std::string& hex) {
 
 const char* const kPlain = "00112233445566778899aabbccddeeff";
 
-struct Vector {
-    int bits;
-    const char* key;
-    const char* cipher;
-};
+struct Vector { int bits; const char* key; const char* cipher; };
 
 // FIPS-197 Appendix C.1, C.2, C.3.
 const Vector kVectors[] = {
@@ -170,10 +166,7 @@ TEST(AesCipherTest, ShortKeyTextIsNotReadPastItsEnd) {
 }
 
 TEST(AesCipherTest, KeyTextValidity) {
-    struct Case {
-        const char* key;
-        bool valid;
-    } cases[] = {
+    struct Case { const char* key; bool valid; } cases[] = {
         {"000102030405060708090a0b0c0d0e0f", true},
         {"000102030405060708090A0B0C0D0E0F", true},
         {"000102030405060708090a0b0c0d0e0", false},    // 31

@@ -23,12 +23,7 @@ TEST(RandomAesKey, ThirtyTwoLowerCaseDigitsNeverALeadingZero) {
 TEST(KeyPathFromName, NamesMapUnderTheConfigurationFolderAndNeverLeaveIt) {
     TestHome home;
     std::string conf = res->conf_dir;
-    struct Case {
-        const char* name;
-        const char* suffix;
-        bool ok;
-        std::string expected;
-    };
+    struct Case { const char* name; const char* suffix; bool ok; std::string expected; };
     const Case cases[] = {
         {nullptr, "pub", true, conf + "pub"},
         {"", "priv", true, conf + "priv"},

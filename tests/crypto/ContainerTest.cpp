@@ -164,12 +164,7 @@ TEST_F(ContainerTest, CompressionIsSampledOnlyFromTheThresholdOn) {
 TEST_F(ContainerTest, DamagedContainersAndWrongKeysLeaveNoTarget) {
     std::string fox = ReadWholeFile(Crypt("fox", Fox(50000), true));
     std::string plain = ReadWholeFile(Crypt("p", Pattern(1000, 1), false));
-    struct {
-        const char* name;
-        std::string bytes;
-        const char* key;
-        const char* logged;
-    } cases[] = {
+    struct { const char* name; std::string bytes; const char* key; const char* logged; } cases[] = {
         {"wrong key", fox, kOtherKey, "DecryptAES: Invalid key 00112233445566778899aabbccddeeff/"},
         {"flipped", fox.substr(0, 60) + (char)(fox[60] ^ 1) + fox.substr(61), kKey, "Z_DATA_ERROR"},
         {"cut", fox.substr(0, fox.size() - 100), kKey, "corrupted file ;( was @ "},

@@ -24,10 +24,7 @@ class DigestFileTest : public ::testing::Test {
 }  // namespace
 
 TEST(Md5Test, RfcSuite) {
-    struct {
-        const char* text;
-        const char* digest;
-    } suite[] = {
+    struct { const char* text; const char* digest; } suite[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
@@ -192,10 +189,7 @@ TEST_F(DigestFileTest, WritersAimedAtADeviceWriteIntoItAndNeverReplaceIt) {
     WriteWholeFile(source, RandomBytes(100000, 3));
     ASSERT_TRUE(ZipFile(source.c_str(), packed.c_str()));
     ASSERT_TRUE(CryptAESTo(source.c_str(), container.c_str(), key, false, nullptr, nullptr));
-    struct {
-        const char* name;
-        std::function<bool(const char*)> write;
-    } writers[] = {
+    struct { const char* name; std::function<bool(const char*)> write; } writers[] = {
         {"Copy", [&](const char* to) { return Copy(source.c_str(), to); }},
         {"CopyRegularFile", [&](const char* to) { return CopyRegularFile(source.c_str(), to); }},
         {"ZipFile", [&](const char* to) { return ZipFile(source.c_str(), to); }},

@@ -74,10 +74,7 @@ TEST_F(KeyFiles, PrivateFileNeedsItsPassPhraseAndIsOwnerOnly) {
 }
 
 TEST_F(KeyFiles, MalformedOrHostileFilesAreRefusedWithoutTouchingTheKey) {
-    struct Case {
-        const char* what;
-        std::string content;
-    };
+    struct Case { const char* what; std::string content; };
     const Case cases[] = {
         {"no newline after the lengths", "4 2abcd12"},
         {"texts shorter than announced", "4 2\nabc"},
@@ -167,10 +164,7 @@ TEST_F(KeyFiles, SetKeyFromAnotherBoxPrefersItsClearKeyFile) {
     std::string base = std::string(res->data_dir) + "/otherbox/conf/pc7/";
     ASSERT_TRUE(MakeDirectories(base.c_str()));
     WriteWholeFile(base + "key", "l1\nl2\nl3\nl4");
-    struct Case {
-        const char* forName;
-        const char* line;
-    };
+    struct Case { const char* forName; const char* line; };
     for (const Case& c : {Case{"zelgui_admin", "l4"}, Case{"zelgui_x", "l2"}, Case{"pc7", "l1"}}) {
         ASSERT_EQ(ReadPrivateKey(out, sizeof(out), &set, c.forName), 1) << c.forName;
         EXPECT_STREQ(out, c.line) << c.forName;

@@ -14,11 +14,7 @@
 namespace {
 
 TEST(SplitCommandMisplacesQuotedProgramPath, Table) {
-    const struct {
-        const char* command;
-        const char* program;
-        const char* arguments;
-    } cases[] = {
+    const struct { const char* command; const char* program; const char* arguments; } cases[] = {
         {"\"/opt/my tools/run\" -a b", "/opt/my tools/run", "-a b"},
         {"\"/opt/run\"", "/opt/run", ""},
         {"ls -l /tmp", "ls", "-l /tmp"},
@@ -60,9 +56,7 @@ TEST_F(ExecuteTest, ExitStatusIsASignedByteAndACommandThatCannotStartGivesNull) 
 
 TEST_F(ExecuteTest, OutputIsCappedAt1023BytesAndOneNewlineDropped) {
     WriteWholeFile(dir_ + "/big", std::string(5000, 'z'));
-    const struct {
-        std::string command, expected;
-    } cases[] = {
+    const struct { std::string command, expected; } cases[] = {
         {"cat " + dir_ + "/big", std::string(1023, 'z')},
         {"printf 'a\\n\\n'", "a\n"},  // only one newline goes
         {"printf '\\n'", "\n"},         // a one-byte output is kept as it is

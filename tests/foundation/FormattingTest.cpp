@@ -19,10 +19,7 @@ std::string Size(long long bytes) {
 }
 
 TEST(PrintSizeUnitThresholds, Table) {
-    const struct {
-        long long bytes;
-        const char* text;
-    } cases[] = {
+    const struct { long long bytes; const char* text; } cases[] = {
         {0, "0 B"},
         {1, " 1 B"},
         {1024, "1024 B"},        // not greater than 1024: still bytes

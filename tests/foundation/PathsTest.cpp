@@ -22,10 +22,7 @@ TEST_F(PathsTest, ExistenceTestsNeverFollowSymbolicLinks) {
     ASSERT_EQ(symlink(At("d").c_str(), At("link-to-dir").c_str()), 0);
     ASSERT_EQ(symlink(At("nowhere").c_str(), At("dangling").c_str()), 0);
     WriteWholeFile(At("f"), "x");
-    struct Case {
-        const char* name;
-        bool exists, folder;
-    };
+    struct Case { const char* name; bool exists, folder; };
     const Case cases[] = {
         {"d", true, true},         {"f", true, false},
         {"dangling", true, false}, {"link-to-dir", true, false},

@@ -20,11 +20,7 @@ bool CaseBelow(const char* a, const char* b) { return casecompare(a, b) < 0; }
 
 // A missing text must never pass an equality test.
 TEST(ComparisonsGiveWrongAnswerAtEdgesOrWithNull, Table) {
-    const struct {
-        bool (*fn)(const char*, const char*);
-        const char *a, *b;
-        bool expected;
-    } cases[] = {
+    const struct { bool (*fn)(const char*, const char*); const char *a, *b; bool expected; } cases[] = {
         {compare, "a", "a", true},          {compare, "a", "A", false},
         {compare, nullptr, nullptr, false}, {compare, "a", nullptr, false},
         {startswith, "config get", "config ", true}, {startswith, "abc", "", true},
@@ -74,11 +70,7 @@ TEST(TokenizerSkipsDelimiterRunsAndNeverGivesEmptyTokens, BothEntries) {
 }
 
 TEST(CharToIntKeepsItsExactWrappingValue, GoldenValues) {
-    const struct {
-        const char* text;
-        bool forward;
-        uint32_t value;
-    } cases[] = {
+    const struct { const char* text; bool forward; uint32_t value; } cases[] = {
         {"123", true, 123u},
         {"", true, 0u},
         {"abc", true, 5451u},

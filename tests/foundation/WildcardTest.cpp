@@ -6,11 +6,7 @@
 
 namespace {
 
-struct Case {
-    const char* a;
-    const char* b;
-    bool expected;
-};
+struct Case { const char* a; const char* b; bool expected; };
 
 TEST(WildcompareRejectsOrAcceptsEdgeCasesAndNull, Table) {
     const Case cases[] = {

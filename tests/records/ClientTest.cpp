@@ -11,11 +11,7 @@
 #include "support/TestHome.h"
 
 TEST(ClientState, ResetClearsBitsTwentyEightToThirtyOneUnlessRequested) {
-    struct Case {
-        int start, bits;
-        bool ok;
-        int after;
-    };
+    struct Case { int start, bits; bool ok; int after; };
     const Case cases[] = {
         {0x10000001, 1, true, 0},  // bit 28 goes with bit value 1
         {0x10000003, 1, true, 2},

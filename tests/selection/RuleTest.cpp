@@ -34,12 +34,7 @@ std::string Exported(const IncludeNode& node) {
     return s;
 }
 
-struct RoundTrip {
-    const char* line;
-    const char* name;
-    int directory;
-    const char* exported;
-};
+struct RoundTrip { const char* line; const char* name; int directory; const char* exported; };
 
 TEST(IncludeNodeLine, ParsesAndExportsWithoutLosingTheDirectoryBar) {
     const RoundTrip cases[] = {
@@ -91,12 +86,7 @@ TEST(IncludeNodeLine, SetFullNameOrderMattersAndNullIsRefused) {
     EXPECT_EQ(Exported(unnamed), "exclude \"\"\n");
 }
 
-struct Selection {
-    const char* path;
-    int isDirectory;
-    int defaultResult;
-    int expected;
-};
+struct Selection { const char* path; int isDirectory; int defaultResult; int expected; };
 
 TEST(IsIncluded, ExclusionWinsInEitherOrder) {
     Rules a, b;

@@ -26,12 +26,7 @@ class VersionFilesTest : public ::testing::Test {
 }  // namespace
 
 TEST(VersionNodeTest, CatalogueLinesGiveNameDateAndSize) {
-    struct {
-        const char* line;
-        const char* name;
-        int date;
-        long long size;
-    } cases[] = {
+    struct { const char* line; const char* name; int date; long long size; } cases[] = {
         {"0MD5('|d|a.txt'), 2, 3, 'a.txt', '|d|a.txt', 'null', 'null', '1700000000', 0, 0, 1, '42', 0", "|d|a.txt",
          1700000000, 42},
         {"0MD5('|d|it\\'s.txt'), 2, 3, 'it\\'s.txt', '|d|it\\'s.txt', 'null', 'null', '5', 0, 0, 1, '6000000000', 0",
@@ -78,11 +73,7 @@ TEST_F(VersionFilesTest, StoragePathsAtEveryDepthForOwnAndMirroredSets) {
     version.SetHashName("abcd0123456789abcdef0123456789ab");
     version.backup_date = 1234;
     const std::string d = std::string(res->data_dir), h = version.hash_name;
-    struct {
-        bool own;
-        int depth;
-        std::string expected;
-    } cases[] = {
+    struct { bool own; int depth; std::string expected; } cases[] = {
         {true, 0, d + "set7/" + h + ".1234.dif"},
         {true, 1, d + "set7/ab/" + h + ".1234.dif"},
         {true, 2, d + "set7/a/b/c/d/" + h + ".1234.dif"},
