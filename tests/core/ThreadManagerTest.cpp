@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <regex>
-#include <string>
 #include <thread>
 
 #include "core/Globals.h"

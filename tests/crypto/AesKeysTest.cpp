@@ -2,8 +2,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <string>
-
 #include "core/Globals.h"
 #include "crypto/AesKeys.h"
 #include "support/TestHome.h"

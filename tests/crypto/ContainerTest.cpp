@@ -8,9 +8,6 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <string>
-#include <vector>
-
 #include "crypto/ChunkZip.h"
 #include "crypto/Container.h"
 #include "crypto/Md5.h"

@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <functional>
-#include <string>
 
 #include "crypto/Container.h"
 #include "crypto/Crc32.h"

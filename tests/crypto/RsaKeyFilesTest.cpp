@@ -2,8 +2,6 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include <string>
-
 #include "core/Globals.h"
 #include "crypto/AesKeys.h"
 #include "crypto/Rsa.h"

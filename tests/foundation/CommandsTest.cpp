@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "core/Globals.h"
 #include "foundation/Commands.h"
 #include "foundation/LockFiles.h"

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "foundation/Execute.h"
 #include "foundation/ExternalPrograms.h"
 #include "support/TestHome.h"

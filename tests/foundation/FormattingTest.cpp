@@ -4,8 +4,6 @@
 
 #include <string.h>
 
-#include <string>
-
 #include "foundation/Formatting.h"
 #include "foundation/Threads.h"
 #include "support/TestHome.h"

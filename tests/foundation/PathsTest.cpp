@@ -2,8 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "foundation/Paths.h"
 #include "support/TestHome.h"
 

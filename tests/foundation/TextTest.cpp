@@ -5,9 +5,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Text.h"
 #include "foundation/base.h"

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <string>
-#include <vector>
-
 #include "core/Globals.h"
 #include "records/Client.h"
 #include "records/ClientManagement.h"

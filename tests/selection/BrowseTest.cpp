@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "foundation/FileOps.h"
 #include "selection/Browse.h"
@@ -37,7 +35,6 @@ protected:
         return (long long)st.st_size;
     }
 };
-
 
 TEST_F(BrowseTest, ListingPutsDirectoriesFirstLeavesOutLinksAndPipesAndRefusesProc) {
     mkdir((tmp + "/b").c_str(), 0755);

@@ -4,9 +4,6 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <string>
-#include <vector>
-
 #include "core/Globals.h"
 #include "records/Client.h"
 #include "selection/IncludeNode.h"

@@ -2,9 +2,6 @@
 // storage paths at every depth and differences of files and split folders.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "core/Globals.h"
 #include "records/Client.h"
 #include "records/Config.h"

@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "selection/CatalogueLine.h"
 #include "selection/Walk.h"

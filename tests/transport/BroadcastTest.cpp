@@ -6,9 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "support/TestHome.h"
 #include "transport/Broadcast.h"
 #include "transport/Sock.h"

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <string>
 #include <thread>
 
 #include "crypto/AesVetrak.h"

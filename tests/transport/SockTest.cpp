@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "foundation/HostLookup.h"
 #include "records/Config.h"
 #include "support/TestHome.h"
