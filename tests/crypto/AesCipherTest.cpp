@@ -167,8 +167,7 @@ TEST(AesCipherTest, ShortKeyTextIsNotReadPastItsEnd) {
 
 TEST(AesCipherTest, KeyTextValidity) {
     struct Case { const char* key; bool valid; } cases[] = {
-        {"000102030405060708090a0b0c0d0e0f", true},
-        {"000102030405060708090A0B0C0D0E0F", true},
+        {"000102030405060708090a0b0c0d0e0f", true}, {"000102030405060708090A0B0C0D0E0F", true},
         {"000102030405060708090a0b0c0d0e0", false},    // 31
         {"000102030405060708090a0b0c0d0e0f0", false},  // 33
         {"000102030405060708090a0b0c0d0e0g", false},   // not hexadecimal

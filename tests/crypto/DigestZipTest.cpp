@@ -24,10 +24,8 @@ class DigestFileTest : public ::testing::Test {
 
 TEST(Md5Test, RfcSuite) {
     struct { const char* text; const char* digest; } suite[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"", "d41d8cd98f00b204e9800998ecf8427e"}, {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"}, {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
         {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
         {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
          "d174ab98d277d9f5a5611c2c9f419d9f"},
@@ -117,8 +115,7 @@ TEST_F(DigestFileTest, FileDigestsMatchTheBytesOfFilesPrefixesAndNumberedParts) 
         int result;
         std::string bytes;
     } cases[] = {
-        {"/block", 0, 0, block},
-        {"/longer", 15000, 0, longer.substr(0, 15000)},
+        {"/block", 0, 0, block}, {"/longer", 15000, 0, longer.substr(0, 15000)},
         {"/block", 99999, 0, block},  // a limit beyond the end stops at the end
         {"/x", 0, -1, longer + b},    // a split file: its parts in order
     };

@@ -74,13 +74,9 @@ TEST_F(KeyFiles, PrivateFileNeedsItsPassPhraseAndIsOwnerOnly) {
 TEST_F(KeyFiles, MalformedOrHostileFilesAreRefusedWithoutTouchingTheKey) {
     struct Case { const char* what; std::string content; };
     const Case cases[] = {
-        {"no newline after the lengths", "4 2abcd12"},
-        {"texts shorter than announced", "4 2\nabc"},
-        {"absurd modulus length", "4000000000 2\nab12"},
-        {"negative length", "-1 2\nab12"},
-        {"empty texts", "0 0\n"},
-        {"only one length", "4\nabcd"},
-        {"not hexadecimal", "4 2\nab d12"},
+        {"no newline after the lengths", "4 2abcd12"}, {"texts shorter than announced", "4 2\nabc"},
+        {"absurd modulus length", "4000000000 2\nab12"}, {"negative length", "-1 2\nab12"},
+        {"empty texts", "0 0\n"}, {"only one length", "4\nabcd"}, {"not hexadecimal", "4 2\nab d12"},
         {"empty file", ""},
     };
     std::string dir = home.path("keys");

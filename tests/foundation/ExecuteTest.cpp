@@ -13,10 +13,8 @@ namespace {
 
 TEST(SplitCommandMisplacesQuotedProgramPath, Table) {
     const struct { const char* command; const char* program; const char* arguments; } cases[] = {
-        {"\"/opt/my tools/run\" -a b", "/opt/my tools/run", "-a b"},
-        {"\"/opt/run\"", "/opt/run", ""},
-        {"ls -l /tmp", "ls", "-l /tmp"},
-        {"uptime", "uptime", ""},
+        {"\"/opt/my tools/run\" -a b", "/opt/my tools/run", "-a b"}, {"\"/opt/run\"", "/opt/run", ""},
+        {"ls -l /tmp", "ls", "-l /tmp"}, {"uptime", "uptime", ""},
         {"\"unterminated path", "unterminated path", ""},
     };
     for (const auto& c : cases) {

@@ -23,8 +23,7 @@ TEST_F(PathsTest, ExistenceTestsNeverFollowSymbolicLinks) {
     struct Case { const char* name; bool exists, folder; };
     const Case cases[] = {
         {"d", true, true},         {"f", true, false},
-        {"dangling", true, false}, {"link-to-dir", true, false},
-        {"missing", false, false},
+        {"dangling", true, false}, {"link-to-dir", true, false}, {"missing", false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(VerifyFileExists(At(c.name).c_str()), c.exists) << c.name;

@@ -68,17 +68,12 @@ TEST(TokenizerSkipsDelimiterRunsAndNeverGivesEmptyTokens, BothEntries) {
 
 TEST(CharToIntKeepsItsExactWrappingValue, GoldenValues) {
     const struct { const char* text; bool forward; uint32_t value; } cases[] = {
-        {"123", true, 123u},
-        {"", true, 0u},
-        {"abc", true, 5451u},
+        {"123", true, 123u}, {"", true, 0u}, {"abc", true, 5451u},
         // Backward: the NUL is the first term, index 0 is never read.
-        {"123", false, 4294962528u},
-        {"7", false, 4294967248u},
+        {"123", false, 4294962528u}, {"7", false, 4294967248u},
         // 11 characters and more: weights wrap modulo 2^32.
-        {"12345678901", true, 3755744309u},
-        {"99999999999", true, 1215752191u},
-        {"zelagent-host", true, 4282617998u},
-        {"zelagent-host", false, 1531686169u},
+        {"12345678901", true, 3755744309u}, {"99999999999", true, 1215752191u},
+        {"zelagent-host", true, 4282617998u}, {"zelagent-host", false, 1531686169u},
         // Bytes above 127 count as negative characters.
         {"\xe9t\xe9", true, 4294960805u},
     };

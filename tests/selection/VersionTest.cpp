@@ -28,8 +28,7 @@ TEST(VersionNodeTest, CatalogueLinesGiveNameDateAndSize) {
          1700000000, 42},
         {"0MD5('|d|it\\'s.txt'), 2, 3, 'it\\'s.txt', '|d|it\\'s.txt', 'null', 'null', '5', 0, 0, 1, '6000000000', 0",
          "|d|it\\'s.txt", 5, 6000000000LL},
-        {"0MD5('|x'), 2", "|x", 0, 0},
-        {"garbage", nullptr, 0, 0},
+        {"0MD5('|x'), 2", "|x", 0, 0}, {"garbage", nullptr, 0, 0},
     };
     for (auto& c : cases) {
         VersionNode v(c.line);
@@ -71,10 +70,8 @@ TEST_F(VersionFilesTest, StoragePathsAtEveryDepthForOwnAndMirroredSets) {
     version.backup_date = 1234;
     const std::string d = std::string(res->data_dir), h = version.hash_name;
     struct { bool own; int depth; std::string expected; } cases[] = {
-        {true, 0, d + "set7/" + h + ".1234.dif"},
-        {true, 1, d + "set7/ab/" + h + ".1234.dif"},
-        {true, 2, d + "set7/a/b/c/d/" + h + ".1234.dif"},
-        {true, 3, d + "set7/a/b/c/" + h + ".1234.dif"},
+        {true, 0, d + "set7/" + h + ".1234.dif"}, {true, 1, d + "set7/ab/" + h + ".1234.dif"},
+        {true, 2, d + "set7/a/b/c/d/" + h + ".1234.dif"}, {true, 3, d + "set7/a/b/c/" + h + ".1234.dif"},
         {false, 0, d + "box9/backup/set7/" + h + ".1234"},
         {false, 1, d + "box9/backup/set7/a/" + h + ".1234"},
         {false, 2, d + "box9/backup/set7/a/b/" + h + ".1234"},
