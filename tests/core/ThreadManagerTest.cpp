@@ -16,8 +16,7 @@
 
 namespace {
 
-class ThreadManagerTest : public ::testing::Test {
-protected:
+struct ThreadManagerTest : ::testing::Test {
     std::string Status() { return ReadWholeFile(res->threads_file); }
     TestHome home_;
 };

@@ -60,8 +60,7 @@ class FileSizeLimit {
     sighandler_t old_handler_;
 };
 
-class ContainerTest : public ::testing::Test {
-  protected:
+struct ContainerTest : ::testing::Test {
     std::string Path(const std::string& name) { return home_.path(name); }
     // Encrypts `content` as file `name`; the container's name, or "" on failure.
     std::string Crypt(const std::string& name, const std::string& content, bool compress, MD5* digest = nullptr) {

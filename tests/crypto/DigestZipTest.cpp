@@ -13,14 +13,7 @@
 #include "foundation/FileOps.h"
 #include "support/TestHome.h"
 
-namespace {
-
-class DigestFileTest : public ::testing::Test {
-  protected:
-    TempDir dir;
-};
-
-}  // namespace
+struct DigestFileTest : ::testing::Test { TempDir dir; };
 
 TEST(Md5Test, RfcSuite) {
     struct { const char* text; const char* digest; } suite[] = {

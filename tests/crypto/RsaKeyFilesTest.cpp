@@ -30,10 +30,7 @@ void SmallKey(RSAKey& key) {
     ASSERT_TRUE(key.SetModulo("c0ffee1234567890abcdef"));
 }
 
-class KeyFiles : public ::testing::Test {
-  protected:
-    TestHome home;
-};
+struct KeyFiles : ::testing::Test { TestHome home; };
 
 }  // namespace
 

@@ -20,8 +20,7 @@ bool WaitDone(const std::atomic<int>& done) {
     return done == 1;
 }
 
-class CommandsTest : public ::testing::Test {
-protected:
+struct CommandsTest : ::testing::Test {
     // A plug-in folder with a config file and, unless empty, a connector.
     std::string MakePlugin(const std::string& name, const std::string& config, const std::string& connector) {
         std::string dir = std::string(res->plugins_dir) + name;

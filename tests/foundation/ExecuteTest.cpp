@@ -25,10 +25,7 @@ TEST(SplitCommandMisplacesQuotedProgramPath, Table) {
     }
 }
 
-class ExecuteTest : public ::testing::Test {
-protected:
-    TempDir dir_;
-};
+struct ExecuteTest : ::testing::Test { TempDir dir_; };
 
 TEST_F(ExecuteTest, QuotedProgramWithBlankRunsWithItsArguments) {
     std::string folder = dir_ + "/with blank";

@@ -7,8 +7,7 @@
 
 namespace {
 
-class PathsTest : public ::testing::Test {
-  protected:
+struct PathsTest : ::testing::Test {
     std::string At(const std::string& relative) const { return dir_ + "/" + relative; }
     TempDir dir_;
 };

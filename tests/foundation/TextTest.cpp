@@ -109,8 +109,7 @@ TEST(EscapingMissesOrDoublesBackslashes, Table) {
     EXPECT_EQ(Owned(replacecarriagereturn(std::string(500, '\r').c_str())).size(), 1000u);
 }
 
-class StringEncodeTest : public ::testing::Test {
-protected:
+struct StringEncodeTest : ::testing::Test {
     void TearDown() override { external_programs() = saved_; }
     ExternalPrograms saved_ = external_programs();
     TempDir dir_;

@@ -25,8 +25,7 @@ std::vector<char> Bars(const std::string& local) {
     return std::vector<char>(wire.c_str(), wire.c_str() + wire.size() + 1);
 }
 
-class BrowseTest : public ::testing::Test {
-protected:
+struct BrowseTest : ::testing::Test {
     TestHome home;
     TempDir tmp;
     long long Size(const std::string& p) {

@@ -118,8 +118,7 @@ TEST(IsIncluded, FileAndDirectoryRulesApplyOnlyToTheirKind) {
     EXPECT_TRUE(IsExcluded("|a|y.log", &r.list, 0));
 }
 
-class RuleFileTest : public ::testing::Test {
-protected:
+struct RuleFileTest : ::testing::Test {
     TestHome home;
     std::vector<IncludeNode*> includes, excludes;
     void TearDown() override {

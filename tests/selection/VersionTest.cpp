@@ -11,8 +11,7 @@
 
 namespace {
 
-class VersionFilesTest : public ::testing::Test {
-  protected:
+struct VersionFilesTest : ::testing::Test {
     void TearDown() override {
         for (char* line : lines_) delete[] line;
     }

@@ -33,8 +33,7 @@ struct FailingSink : CatalogueSink {
     void SendBlock(std::vector<char*>&) override { throw SocketError("peer gone"); }
 };
 
-class WalkTest : public ::testing::Test {
-protected:
+struct WalkTest : ::testing::Test {
     TestHome home;
     TempDir tmp;
     CollectingSink sink;

@@ -14,10 +14,7 @@ namespace {
 
 const char* const kKey = "000102030405060708090a0b0c0d0e0f";
 
-class FramingTest : public ::testing::Test {
-  protected:
-    TestHome home;
-};
+struct FramingTest : ::testing::Test { TestHome home; };
 
 // Sends raw bytes, bypassing the framing.
 void RawSend(Sock& s, const std::string& bytes) {

@@ -9,14 +9,7 @@
 #include "support/TestHome.h"
 #include "transport/Loopback.h"
 
-namespace {
-
-class SockTest : public ::testing::Test {
-  protected:
-    TestHome home;
-};
-
-}  // namespace
+struct SockTest : ::testing::Test { TestHome home; };
 
 TEST_F(SockTest, NewSocketCountsItselfTakesTheConfiguredTimeoutAndSurvivesABadDescriptor) {
     int before = sock_count;
