@@ -101,34 +101,14 @@ TEST_F(ThreadManagerTest, SecondExportWithoutChangeWritesNothingAndAFailedOneIsR
 
 TEST_F(ThreadManagerTest, ImportReproducesEveryField) {
     const std::string file =
-        "<thread_manager>\n"
-        " <thread>\n"
-        "  <id>00abcd</id>\n"
-        "  <state>\n"
-        "   <status>000004</status>\n"
-        "   <time>0000656e1234</time>\n"
-        "   <client_ip>127.0.0.1</client_ip>\n"
-        "   <client_name>box one</client_name>\n"
-        "  </state>\n"
-        "  <state>\n"
-        "   <status>000200</status>\n"
-        "   <time>0000656e1240</time>\n"
-        "   <name>set 1</name>\n"
-        "   <filecount>3/9</filecount>\n"
-        "   <size>1000/5000000000</size>\n"
-        "  </state>\n"
-        "  <state>\n"
-        "   <status>000010</status>\n"
-        "   <time>0000656e1241</time>\n"
-        "   <name></name>\n"
-        "   <filename>|etc|passwd</filename>\n"
-        "   <filesize>-1/4096</filesize>\n"
-        "  </state>\n"
-        " </thread>\n"
-        " <thread>\n"
-        "  <id>000001</id>\n"
-        " </thread>\n"
-        "</thread_manager>\n";
+        "<thread_manager>\n <thread>\n  <id>00abcd</id>\n  <state>\n   <status>000004</status>\n"
+        "   <time>0000656e1234</time>\n   <client_ip>127.0.0.1</client_ip>\n"
+        "   <client_name>box one</client_name>\n  </state>\n  <state>\n   <status>000200</status>\n"
+        "   <time>0000656e1240</time>\n   <name>set 1</name>\n   <filecount>3/9</filecount>\n"
+        "   <size>1000/5000000000</size>\n  </state>\n  <state>\n   <status>000010</status>\n"
+        "   <time>0000656e1241</time>\n   <name></name>\n   <filename>|etc|passwd</filename>\n"
+        "   <filesize>-1/4096</filesize>\n  </state>\n </thread>\n <thread>\n  <id>000001</id>\n"
+        " </thread>\n</thread_manager>\n";
     std::string in = home_.path("in");
     WriteWholeFile(in, file);
     ThreadManager m;

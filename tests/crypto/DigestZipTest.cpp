@@ -54,8 +54,6 @@ TEST(Md5Test, PiecewiseFeedingGivesTheOneShotDigestAtEveryBlockBoundary) {
 }
 
 // 2^29 bytes and more carry into the high word of the bit length: the
-// digests were taken from "yes zelagent | head -c N | md5sum".
-// 2^29 bytes and more carry into the high word of the bit length: the
 // digest was taken from "yes zelagent | head -c 536870917 | md5sum".
 TEST(Md5Test, HalfAGigabyteCarriesIntoTheLengthsHighWord) {
     std::string chunk;
