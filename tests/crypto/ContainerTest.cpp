@@ -42,22 +42,15 @@ std::string Fox(size_t n) {
     return s.substr(0, n);
 }
 // Writes beyond `bytes` fail with EFBIG, as on a full disk, while it lives.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        old_handler_ = signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit = {bytes, old_.rlim_max};
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) : handler(signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit limit = {bytes, old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        signal(SIGXFSZ, old_handler_);
-    }
-
-  private:
-    struct rlimit old_;
-    sighandler_t old_handler_;
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old), signal(SIGXFSZ, handler); }
+    sighandler_t handler;
+    struct rlimit old;
 };
 
 struct ContainerTest : ::testing::Test {

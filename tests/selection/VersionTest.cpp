@@ -45,12 +45,9 @@ TEST(VersionNodeTest, CatalogueLinesGiveNameDateAndSize) {
 
 TEST_F(VersionFilesTest, LineListFilesSkipCommentsAndContinueLongLines) {
     WriteWholeFile(home_.path("list"), "a\n#comment\n\nb\n" + std::string(1030, 'L') + "\n");
-    EXPECT_EQ(5, ReadFile(home_.path("list").c_str(), &lines_));
-    EXPECT_STREQ("a", lines_[0]);
-    EXPECT_STREQ("", lines_[1]);
-    EXPECT_STREQ("b", lines_[2]);
-    EXPECT_EQ(1023u, strlen(lines_[3]));
-    EXPECT_STREQ("LLLLLLL", lines_[4]);
+    ASSERT_EQ(5, ReadFile(home_.path("list").c_str(), &lines_));
+    EXPECT_EQ((std::vector<std::string>{"a", "", "b", std::string(1023, 'L'), "LLLLLLL"}),
+              std::vector<std::string>(lines_.begin(), lines_.end()));
     EXPECT_EQ(0, ReadFile(home_.path("none").c_str(), &lines_));
 
     std::vector<char*> two = {lines_[0], lines_[2]};
