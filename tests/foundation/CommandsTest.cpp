@@ -24,8 +24,6 @@ struct CommandsTest : ::testing::Test {
     // A plug-in folder with a config file and, unless empty, a connector.
     std::string MakePlugin(const std::string& name, const std::string& config, const std::string& connector) {
         std::string dir = std::string(res->plugins_dir) + name;
-        mkdir(res->plugins_dir, 0755);
-        mkdir(dir.c_str(), 0755);
         WriteWholeFile(dir + "/config", config);
         if (!connector.empty()) WriteWholeFile(dir + "/" + connector, "#!/bin/sh\necho \"$*\" > \"$(dirname \"$0\")/called\"\necho \"ran: $*\"\n", 0755);
         return dir;
@@ -73,7 +71,6 @@ TEST_F(CommandsTest, PluginLineRunsConnectorNotShellAndPluginExecFindsItOrGivesN
 
 TEST_F(CommandsTest, CopyTakesRegularFilesOnlyAndNeverWritesThroughLink) {
     std::string src = home_.path("src"), dst = home_.path("out/deep/dst");
-    mkdir(src.c_str(), 0755);
     WriteWholeFile(src + "/b", "bee");
     WriteWholeFile(src + "/a", "ay");
     mkdir((src + "/sub").c_str(), 0755);

@@ -28,10 +28,7 @@ TEST(SplitCommandMisplacesQuotedProgramPath, Table) {
 struct ExecuteTest : ::testing::Test { TempDir dir_; };
 
 TEST_F(ExecuteTest, QuotedProgramWithBlankRunsWithItsArguments) {
-    std::string folder = dir_ + "/with blank";
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    std::string program = folder + "/prog";
-    std::string out = dir_ + "/args";
+    const std::string program = dir_ + "/with blank/prog", out = dir_ + "/args";
     WriteWholeFile(program, "#!/bin/sh\necho \"$1|$2\" > " + out + "\nexit 4\n", 0755);
     EXPECT_EQ(FormatExecute("\"%s\" one two", program.c_str()), 4);
     EXPECT_EQ(ReadWholeFile(out), "one|two\n");

@@ -130,10 +130,7 @@ struct RuleFileTest : ::testing::Test {
         return s;
     }
     void Write(const std::string& relative, const std::string& text) {
-        std::string p = std::string(res->conf_dir) + relative;
-        std::string dir = p.substr(0, p.rfind('/'));
-        ::mkdir(dir.c_str(), 0755);
-        WriteWholeFile(p, text);
+        WriteWholeFile(std::string(res->conf_dir) + relative, text);
     }
 };
 

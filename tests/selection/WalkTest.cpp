@@ -103,7 +103,6 @@ TEST_F(WalkTest, ProcAndDeepPathsAreHandled) {
 TEST_F(WalkTest, EmptyRulesSendNothingAndAFailingSinkLeaksNothing) {
     EXPECT_EQ(LocalListFilesToSave(&sink, &rules, 1), -1);
     EXPECT_TRUE(sink.blocks.empty());
-    mkdir((tmp + "/d").c_str(), 0755);
     for (int i = 0; i < 2500; i++) WriteWholeFile(tmp + "/d/f" + std::to_string(i), "");
     Rule("include dir \"" + D() + "|\"");
     int before = include_node_count;
