@@ -77,8 +77,7 @@ TEST_F(ContainerTest, GoldenVectorsAndRoundTrips) {
         std::string content;
         bool compress;
         size_t length;
-        const char* container_md5;
-        const char* stored_md5;
+        const char *container_md5, *stored_md5;
     } cases[] = {
         {"empty", "", false, 38, "5448d52000f79102057fb3eae879f78c", "d41d8cd98f00b204e9800998ecf8427e"},
         {"48", Pattern(48, 5), false, 90, "6837a2afa82a04be963698df21251534", "484e3d941509d9ec8311512919ef7e17"},

@@ -100,12 +100,7 @@ TEST_F(DigestFileTest, FileDigestsMatchTheBytesOfFilesPrefixesAndNumberedParts) 
     WriteWholeFile(dir + "/longer", longer);
     WriteWholeFile(dir + "/x/000", longer);
     WriteWholeFile(dir + "/x/001", b);
-    const struct {
-        const char* file;
-        int limit;  // 0: whole file
-        int result;
-        std::string bytes;
-    } cases[] = {
+    const struct { const char* file; int limit /* 0: whole file */, result; std::string bytes; } cases[] = {
         {"/block", 0, 0, block}, {"/longer", 15000, 0, longer.substr(0, 15000)},
         {"/block", 99999, 0, block},  // a limit beyond the end stops at the end
         {"/x", 0, -1, longer + b},    // a split file: its parts in order

@@ -123,10 +123,7 @@ TEST_F(KeyFiles, SetKeyFileLinesFollowThePublicKeysThatExist) {
     ASSERT_EQ(WritePubKey(&adminPub, "zelgui_admin"), 1);
     ASSERT_EQ(WritePubKey(&setPub, "lundi"), 1);
     ASSERT_EQ(WritePrivateKey(kSetKey, &set), 1);
-    struct Case {
-        const char* forName;
-        RSAKey* opener;  // null: the line is in clear
-    };
+    struct Case { const char* forName; RSAKey* opener; /* null: the line is in clear */ };
     for (const Case& c : {Case{"zelgui_admin", &adminPriv}, Case{"lundi", &setPriv}, Case{"anyone", &setPriv},
                           Case{"zelgui_pc12.1", nullptr}}) {
         ASSERT_EQ(ReadPrivateKey(out, sizeof(out), &set, c.forName), 1) << c.forName;

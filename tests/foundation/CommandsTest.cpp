@@ -108,11 +108,8 @@ TEST_F(CommandsTest, LockFilesAreFoundAndTouchedWithHostilePaths) {
 
 TEST_F(CommandsTest, TemporaryNamesForObjects) {
     std::string app = res->app_dir, data = res->data_dir;
-    const struct {
-        const char* object;
-        const char* expected;  // relative to app_dir, or data_dir for SYSTEM_STATE
-        bool temporary;
-    } cases[] = {
+    // expected: relative to app_dir, or data_dir for SYSTEM_STATE
+    const struct { const char *object, *expected; bool temporary; } cases[] = {
         {"SYSTEM_STATE", "system_12.bkf", true},
         {"EXCHANGE|FULL|srv|db1", "plugins\\exchange\\db1\\Exchange.bkf", true},
         {"EXCHANGE|MAILBOX|ann|db2", "plugins\\exchange\\db2\\ann.PST", true},

@@ -103,13 +103,3 @@ TEST_F(SockTest, ReceiveAnyReturnsAfterTheFirstArrivalAndExactCollectsSplitSends
     EXPECT_EQ(10, pair.server->Receive(10));
     EXPECT_STREQ("0123456789", pair.server->read_buffer);
 }
-
-TEST_F(SockTest, RawFailuresMarkTheSocketDead) {
-    LoopbackPair pair(1);
-    ExpectSocketError([&] { pair.server->Receive(4); }, "Connection timed out");
-    EXPECT_TRUE(pair.server->dead);
-    pair.client->Close();
-    LoopbackPair other;
-    other.client->Close();
-    ExpectSocketError([&] { other.server->Receive(0); }, "Connection Closed");
-}
