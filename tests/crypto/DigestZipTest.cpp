@@ -13,6 +13,7 @@
 #include "foundation/FileOps.h"
 #include "support/TestHome.h"
 
+static std::string Hex(MD5& m) { char out[33]; m.GetHash(out); return out; }
 struct DigestFileTest : ::testing::Test { TempDir dir; };
 
 TEST(Md5Test, RfcSuite) {
@@ -33,8 +34,7 @@ TEST(Md5Test, RfcSuite) {
         EXPECT_STREQ(c.digest, out) << c.text;
         MD5 m;
         m.HashString(c.text, 0);
-        m.GetHash(out);
-        EXPECT_STREQ(c.digest, out);
+        EXPECT_EQ(c.digest, Hex(m));
     }
 }
 
@@ -46,9 +46,7 @@ TEST(Md5Test, PiecewiseFeedingGivesTheOneShotDigestAtEveryBlockBoundary) {
             MD5 m;
             for (size_t at = 0; at < total; at += piece)
                 m.Process(data.data() + at, (int)std::min(piece, total - at));
-            char out[33];
-            m.GetHash(out);
-            EXPECT_EQ(expected, out) << total << "/" << piece;
+            EXPECT_EQ(expected, Hex(m)) << total << "/" << piece;
         }
     }
 }
@@ -62,9 +60,7 @@ TEST(Md5Test, HalfAGigabyteCarriesIntoTheLengthsHighWord) {
     MD5 m;
     for (size_t at = 0; at < total; at += chunk.size())
         m.Process(chunk.data(), (int)std::min(chunk.size(), total - at));
-    char out[33];
-    m.GetHash(out);
-    EXPECT_STREQ("d22d5aa92e1dedb4cbea005d0345c937", out);
+    EXPECT_EQ("d22d5aa92e1dedb4cbea005d0345c937", Hex(m));
 }
 
 TEST(Md5Test, SignatureTextIsBoundedByItsSize) {
@@ -109,9 +105,7 @@ TEST_F(DigestFileTest, FileDigestsMatchTheBytesOfFilesPrefixesAndNumberedParts) 
         MD5 m;
         std::string path = dir + c.file;
         EXPECT_EQ(c.result, c.limit ? m.PartialHashFile(path.c_str(), c.limit) : m.HashFile(path.c_str()));
-        char out[33];
-        m.GetHash(out);
-        EXPECT_EQ(Md5Text(c.bytes), out) << c.file << " " << c.limit;
+        EXPECT_EQ(Md5Text(c.bytes), Hex(m)) << c.file << " " << c.limit;
     }
     MD5 missing;
     EXPECT_EQ(-1, missing.HashFile((dir + "/none").c_str()));
