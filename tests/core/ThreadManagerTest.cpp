@@ -86,14 +86,12 @@ TEST_F(ThreadManagerTest, SecondExportWithoutChangeWritesNothingAndAFailedOneIsR
     EXPECT_NE(access(res->threads_file, F_OK), 0);
 
     m.SetState(0x2);
-    std::string blocker = home_.path("blocker");
-    WriteWholeFile(blocker, "x");
-    char saved[400];
-    snprintf(saved, sizeof(saved), "%s", res->threads_file);
-    snprintf(res->threads_file, sizeof(res->threads_file), "%s/threads", blocker.c_str());
+    WriteWholeFile(home_.path("blocker"), "x");
+    const std::string saved = res->threads_file;
+    snprintf(res->threads_file, sizeof(res->threads_file), "%s/threads", home_.path("blocker").c_str());
     EXPECT_FALSE(m.Export());
     EXPECT_TRUE(m.GetModified());
-    snprintf(res->threads_file, sizeof(res->threads_file), "%s", saved);
+    snprintf(res->threads_file, sizeof(res->threads_file), "%s", saved.c_str());
     EXPECT_TRUE(m.Export());
     EXPECT_FALSE(m.GetModified());
     EXPECT_EQ(access(res->threads_file, F_OK), 0);
@@ -186,12 +184,9 @@ TEST_F(ThreadManagerTest, ReaderNeverSeesPartialStatusFile) {
     });
     const std::string head = "<thread_manager>\n", tail = "</thread_manager>\n";
     int reads = 0, bad = 0;
-    for (; reads < 3000; reads++) {
-        std::string s = Status();
-        bool whole = s.size() >= head.size() + tail.size() && s.compare(0, head.size(), head) == 0 &&
-                     s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-        if (!whole) bad++;
-    }
+    for (std::string s; reads < 3000; reads++, bad += s.size() < head.size() + tail.size() || s.find(head) != 0 ||
+                                                     s.compare(s.size() - tail.size(), tail.size(), tail) != 0)
+        s = Status();
     stop = true;
     writer.join();
     EXPECT_EQ(bad, 0) << "of " << reads << " reads";
