@@ -56,10 +56,9 @@ struct WalkTest : ::testing::Test {
 };
 
 TEST_F(WalkTest, ObjectsAreSortedAndVssIsDropped) {
-    Rule("include object \"b|x\"");
-    Rule("include object \"VSS\"");
-    Rule("include object \"A\"");
-    Rule("exclude object \"C\"");
+    for (const char* rule : {"include object \"b|x\"", "include object \"VSS\"", "include object \"A\"",
+                             "exclude object \"C\""})
+        Rule(rule);
     ASSERT_EQ(LocalListFilesToSave(&sink, &rules, 1), 0);
     auto all = sink.All();
     ASSERT_EQ(all.size(), 2u);

@@ -53,8 +53,7 @@ TEST_F(SockTest, ConnectionSetUp) {
     Sock third(AF_INET, SOCK_STREAM, 0);
     EXPECT_TRUE(third.ConnectLite("localhost", pair.listener->port));
     EXPECT_FALSE(third.connected);
-    std::unique_ptr<Sock> a(pair.listener->Accept(true));
-    std::unique_ptr<Sock> b(pair.listener->Accept());
+    std::unique_ptr<Sock> a(pair.listener->Accept(true)), b(pair.listener->Accept());
     EXPECT_TRUE(a && b);
 }
 
