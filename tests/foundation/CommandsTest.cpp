@@ -113,8 +113,7 @@ TEST_F(CommandsTest, TemporaryNamesForObjects) {
         {"SYSTEM_STATE", "system_12.bkf", true},
         {"EXCHANGE|FULL|srv|db1", "plugins\\exchange\\db1\\Exchange.bkf", true},
         {"EXCHANGE|MAILBOX|ann|db2", "plugins\\exchange\\db2\\ann.PST", true},
-        {"SHARE|docs|x", "share|docs|x", false},
-        {"SHARE", "share|", false},  // nothing after the prefix
+        {"SHARE|docs|x", "share|docs|x", false}, {"SHARE", "share|", false},  // nothing after the prefix
         {"EXCHANGE|FULL", nullptr, false},  // component missing
         {"OTHER", nullptr, false},
     };

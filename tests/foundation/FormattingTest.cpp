@@ -18,10 +18,8 @@ std::string Size(long long bytes) {
 
 TEST(PrintSizeUnitThresholds, Table) {
     const struct { long long bytes; const char* text; } cases[] = {
-        {0, "0 B"}, {1, " 1 B"},
-        {1024, "1024 B"},        // not greater than 1024: still bytes
-        {1025, "1.0 KB"},
-        {1048576, "1024.0 KB"},  // 1048576 / 1024 is not greater than 1024
+        {0, "0 B"}, {1, " 1 B"}, {1024, "1024 B"},        // not greater than 1024: still bytes
+        {1025, "1.0 KB"}, {1048576, "1024.0 KB"},  // 1048576 / 1024 is not greater than 1024
         {1048577, "1.00 MB"}, {5LL * 1024 * 1024 * 1024, "5.00 GB"},
         {3LL * 1024 * 1024 * 1024 * 1024, "3.00 TB"},
         {2LL * 1024 * 1024 * 1024 * 1024 * 1024, "TROP GRAND: 2251799813685248 (5)"},
