@@ -74,13 +74,8 @@ struct ContainerTest : ::testing::Test {
 }  // namespace
 
 TEST_F(ContainerTest, GoldenVectorsAndRoundTrips) {
-    struct {
-        const char* name;
-        std::string content;
-        bool compress;
-        size_t length;
-        const char *container_md5, *stored_md5;
-    } cases[] = {
+    struct { const char* name; std::string content; bool compress; size_t length;
+             const char *container_md5, *stored_md5; } cases[] = {
         {"empty", "", false, 38, "5448d52000f79102057fb3eae879f78c", "d41d8cd98f00b204e9800998ecf8427e"},
         {"48", Pattern(48, 5), false, 90, "6837a2afa82a04be963698df21251534", "484e3d941509d9ec8311512919ef7e17"},
         {"100", Pattern(100, 9), false, 146, "e8ffd4ebe46d4c95d99dc9b495d94ae0", "279bba172182c42617f3a90e95fbebff"},
