@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <regex>
-#include <string>
 #include <thread>
 
 #include "core/Globals.h"
@@ -17,8 +16,7 @@
 
 namespace {
 
-class ThreadManagerTest : public ::testing::Test {
-protected:
+struct ThreadManagerTest : ::testing::Test {
     std::string Status() { return ReadWholeFile(res->threads_file); }
     TestHome home_;
 };
@@ -88,14 +86,12 @@ TEST_F(ThreadManagerTest, SecondExportWithoutChangeWritesNothingAndAFailedOneIsR
     EXPECT_NE(access(res->threads_file, F_OK), 0);
 
     m.SetState(0x2);
-    std::string blocker = home_.path("blocker");
-    WriteWholeFile(blocker, "x");
-    char saved[400];
-    snprintf(saved, sizeof(saved), "%s", res->threads_file);
-    snprintf(res->threads_file, sizeof(res->threads_file), "%s/threads", blocker.c_str());
+    WriteWholeFile(home_.path("blocker"), "x");
+    const std::string saved = res->threads_file;
+    snprintf(res->threads_file, sizeof(res->threads_file), "%s/threads", home_.path("blocker").c_str());
     EXPECT_FALSE(m.Export());
     EXPECT_TRUE(m.GetModified());
-    snprintf(res->threads_file, sizeof(res->threads_file), "%s", saved);
+    snprintf(res->threads_file, sizeof(res->threads_file), "%s", saved.c_str());
     EXPECT_TRUE(m.Export());
     EXPECT_FALSE(m.GetModified());
     EXPECT_EQ(access(res->threads_file, F_OK), 0);
@@ -103,34 +99,14 @@ TEST_F(ThreadManagerTest, SecondExportWithoutChangeWritesNothingAndAFailedOneIsR
 
 TEST_F(ThreadManagerTest, ImportReproducesEveryField) {
     const std::string file =
-        "<thread_manager>\n"
-        " <thread>\n"
-        "  <id>00abcd</id>\n"
-        "  <state>\n"
-        "   <status>000004</status>\n"
-        "   <time>0000656e1234</time>\n"
-        "   <client_ip>127.0.0.1</client_ip>\n"
-        "   <client_name>box one</client_name>\n"
-        "  </state>\n"
-        "  <state>\n"
-        "   <status>000200</status>\n"
-        "   <time>0000656e1240</time>\n"
-        "   <name>set 1</name>\n"
-        "   <filecount>3/9</filecount>\n"
-        "   <size>1000/5000000000</size>\n"
-        "  </state>\n"
-        "  <state>\n"
-        "   <status>000010</status>\n"
-        "   <time>0000656e1241</time>\n"
-        "   <name></name>\n"
-        "   <filename>|etc|passwd</filename>\n"
-        "   <filesize>-1/4096</filesize>\n"
-        "  </state>\n"
-        " </thread>\n"
-        " <thread>\n"
-        "  <id>000001</id>\n"
-        " </thread>\n"
-        "</thread_manager>\n";
+        "<thread_manager>\n <thread>\n  <id>00abcd</id>\n  <state>\n   <status>000004</status>\n"
+        "   <time>0000656e1234</time>\n   <client_ip>127.0.0.1</client_ip>\n"
+        "   <client_name>box one</client_name>\n  </state>\n  <state>\n   <status>000200</status>\n"
+        "   <time>0000656e1240</time>\n   <name>set 1</name>\n   <filecount>3/9</filecount>\n"
+        "   <size>1000/5000000000</size>\n  </state>\n  <state>\n   <status>000010</status>\n"
+        "   <time>0000656e1241</time>\n   <name></name>\n   <filename>|etc|passwd</filename>\n"
+        "   <filesize>-1/4096</filesize>\n  </state>\n </thread>\n <thread>\n  <id>000001</id>\n"
+        " </thread>\n</thread_manager>\n";
     std::string in = home_.path("in");
     WriteWholeFile(in, file);
     ThreadManager m;
@@ -208,12 +184,9 @@ TEST_F(ThreadManagerTest, ReaderNeverSeesPartialStatusFile) {
     });
     const std::string head = "<thread_manager>\n", tail = "</thread_manager>\n";
     int reads = 0, bad = 0;
-    for (; reads < 3000; reads++) {
-        std::string s = Status();
-        bool whole = s.size() >= head.size() + tail.size() && s.compare(0, head.size(), head) == 0 &&
-                     s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-        if (!whole) bad++;
-    }
+    for (std::string s; reads < 3000; reads++, bad += s.size() < head.size() + tail.size() || s.find(head) != 0 ||
+                                                     s.compare(s.size() - tail.size(), tail.size(), tail) != 0)
+        s = Status();
     stop = true;
     writer.join();
     EXPECT_EQ(bad, 0) << "of " << reads << " reads";

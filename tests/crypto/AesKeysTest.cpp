@@ -2,8 +2,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <string>
-
 #include "core/Globals.h"
 #include "crypto/AesKeys.h"
 #include "support/TestHome.h"
@@ -23,22 +21,12 @@ TEST(RandomAesKey, ThirtyTwoLowerCaseDigitsNeverALeadingZero) {
 TEST(KeyPathFromName, NamesMapUnderTheConfigurationFolderAndNeverLeaveIt) {
     TestHome home;
     std::string conf = res->conf_dir;
-    struct Case {
-        const char* name;
-        const char* suffix;
-        bool ok;
-        std::string expected;
-    };
+    struct Case { const char* name; const char* suffix; bool ok; std::string expected; };
     const Case cases[] = {
-        {nullptr, "pub", true, conf + "pub"},
-        {"", "priv", true, conf + "priv"},
-        {"pc12", "pub", true, conf + "pc12/pub"},
-        {"zelgui_admin", "pub", true, conf + "admin/gui_pub"},
-        {"zelgui_visu_2", "priv", true, conf + "visu_2/gui_priv"},
-        {"../../etc", "pub", false, ""},
-        {"a/b", "pub", false, ""},
-        {"..", "pub", false, ""},
-        {"zelgui_..", "pub", false, ""},
+        {nullptr, "pub", true, conf + "pub"}, {"", "priv", true, conf + "priv"},
+        {"pc12", "pub", true, conf + "pc12/pub"}, {"zelgui_admin", "pub", true, conf + "admin/gui_pub"},
+        {"zelgui_visu_2", "priv", true, conf + "visu_2/gui_priv"}, {"../../etc", "pub", false, ""},
+        {"a/b", "pub", false, ""}, {"..", "pub", false, ""}, {"zelgui_..", "pub", false, ""},
         {"zelgui_x/../..", "priv", false, ""},
     };
     for (const Case& c : cases) {

@@ -8,9 +8,6 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <string>
-#include <vector>
-
 #include "crypto/ChunkZip.h"
 #include "crypto/Container.h"
 #include "crypto/Md5.h"
@@ -20,6 +17,8 @@ namespace {
 
 const char* const kKey = "7d41c9e2b05a36f8e1c4d7a2905b3e6f";
 const char* const kOtherKey = "00112233445566778899aabbccddeeff";
+
+std::string Hex(MD5& m) { char out[33]; m.GetHash(out); return out; }
 
 // The generators the golden vectors were computed from.
 std::string Pattern(size_t n, unsigned seed, bool newlines = true) {
@@ -45,33 +44,28 @@ std::string Fox(size_t n) {
     return s.substr(0, n);
 }
 // Writes beyond `bytes` fail with EFBIG, as on a full disk, while it lives.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        old_handler_ = signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit = {bytes, old_.rlim_max};
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) : handler(signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit limit = {bytes, old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        signal(SIGXFSZ, old_handler_);
-    }
-
-  private:
-    struct rlimit old_;
-    sighandler_t old_handler_;
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old), signal(SIGXFSZ, handler); }
+    sighandler_t handler;
+    struct rlimit old;
 };
 
-class ContainerTest : public ::testing::Test {
-  protected:
+struct ContainerTest : ::testing::Test {
     std::string Path(const std::string& name) { return home_.path(name); }
     // Encrypts `content` as file `name`; the container's name, or "" on failure.
     std::string Crypt(const std::string& name, const std::string& content, bool compress, MD5* digest = nullptr) {
         WriteWholeFile(Path(name), content);
+        return CryptFile(name, compress, digest);
+    }
+    std::string CryptFile(const std::string& name, bool compress, MD5* digest = nullptr, const char* key = kKey) {
         char path[512];
         snprintf(path, sizeof(path), "%s", Path(name).c_str());
-        return CryptAES(path, kKey, false, compress, digest, nullptr) ? path : "";
+        return CryptAES(path, key, false, compress, digest, nullptr) ? path : "";
     }
     std::string Errors() { return ReadWholeFile(Path("conf/cli_logs/errors")); }
     TestHome home_;
@@ -80,14 +74,8 @@ class ContainerTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ContainerTest, GoldenVectorsAndRoundTrips) {
-    struct {
-        const char* name;
-        std::string content;
-        bool compress;
-        size_t length;
-        const char* container_md5;
-        const char* stored_md5;
-    } cases[] = {
+    struct { const char* name; std::string content; bool compress; size_t length;
+             const char *container_md5, *stored_md5; } cases[] = {
         {"empty", "", false, 38, "5448d52000f79102057fb3eae879f78c", "d41d8cd98f00b204e9800998ecf8427e"},
         {"48", Pattern(48, 5), false, 90, "6837a2afa82a04be963698df21251534", "484e3d941509d9ec8311512919ef7e17"},
         {"100", Pattern(100, 9), false, 146, "e8ffd4ebe46d4c95d99dc9b495d94ae0", "279bba172182c42617f3a90e95fbebff"},
@@ -110,9 +98,7 @@ TEST_F(ContainerTest, GoldenVectorsAndRoundTrips) {
         std::string bytes = ReadWholeFile(container);
         EXPECT_EQ(c.length, bytes.size());
         EXPECT_EQ(c.container_md5, Md5Text(bytes));
-        char stored[33];
-        digest.GetHash(stored);
-        EXPECT_STREQ(c.stored_md5, stored);
+        EXPECT_EQ(c.stored_md5, Hex(digest));
         EXPECT_TRUE(IsAES(container.c_str()));
         ASSERT_TRUE(DecryptAES(container.c_str(), Path("plain").c_str(), kKey, true));
         EXPECT_EQ(c.content, ReadWholeFile(Path("plain")));
@@ -133,9 +119,7 @@ TEST_F(ContainerTest, SplitIntoPartsMatchesTheReferenceAndDecryptsBack) {
                               {"002", "74f0b60ee99ceb5e90fe7707ccf93141"}};
     for (auto& p : parts) EXPECT_EQ(p[1], Md5Text(ReadWholeFile(dir + "/" + p[0]))) << p[0];
     EXPECT_FALSE(PathExists(dir + "/003"));
-    char stored[33];
-    digest.GetHash(stored);
-    EXPECT_STREQ("f86484dba4a26450cf93511b3a0d9ed7", stored);
+    EXPECT_EQ("f86484dba4a26450cf93511b3a0d9ed7", Hex(digest));
     ASSERT_TRUE(DecryptAES(dir.c_str(), Path("back").c_str(), kKey, false));
     EXPECT_TRUE(ReadWholeFile(Path("back")) == content);
 
@@ -164,12 +148,7 @@ TEST_F(ContainerTest, CompressionIsSampledOnlyFromTheThresholdOn) {
 TEST_F(ContainerTest, DamagedContainersAndWrongKeysLeaveNoTarget) {
     std::string fox = ReadWholeFile(Crypt("fox", Fox(50000), true));
     std::string plain = ReadWholeFile(Crypt("p", Pattern(1000, 1), false));
-    struct {
-        const char* name;
-        std::string bytes;
-        const char* key;
-        const char* logged;
-    } cases[] = {
+    struct { const char* name; std::string bytes; const char* key; const char* logged; } cases[] = {
         {"wrong key", fox, kOtherKey, "DecryptAES: Invalid key 00112233445566778899aabbccddeeff/"},
         {"flipped", fox.substr(0, 60) + (char)(fox[60] ^ 1) + fox.substr(61), kKey, "Z_DATA_ERROR"},
         {"cut", fox.substr(0, fox.size() - 100), kKey, "corrupted file ;( was @ "},
@@ -211,19 +190,15 @@ TEST_F(ContainerTest, FailedRunsKeepWhatWasThere) {
     WriteWholeFile(Path("back"), "previous");
     for (rlim_t limit : {rlim_t(1) << 20, (rlim_t(10) << 20) + (64 << 10)}) {
         FileSizeLimit scope(limit);
-        char path[512];
-        snprintf(path, sizeof(path), "%s", Path("big").c_str());
-        EXPECT_FALSE(CryptAES(path, kKey, false, false, nullptr, nullptr)) << limit;
+        EXPECT_EQ("", CryptFile("big", false)) << limit;
         if (limit < mid_size) EXPECT_FALSE(DecryptAES(mid.c_str(), Path("back").c_str(), kKey, false));
     }
     EXPECT_TRUE(old_container == ReadWholeFile(Path("big.aes")));
     EXPECT_EQ("previous", ReadWholeFile(Path("back")));
     EXPECT_NE(std::string::npos, Errors().find("CryptAES(" + Path("big") + ") : failed with File too large"));
     EXPECT_FALSE(HasTemporaryLeftovers(home_.dir()));
-    char missing[512];
-    snprintf(missing, sizeof(missing), "%s", Path("none").c_str());
-    EXPECT_FALSE(CryptAES(missing, kKey, false, false, nullptr, nullptr));
-    EXPECT_FALSE(CryptAES(missing, "short", false, false, nullptr, nullptr));
+    EXPECT_EQ("", CryptFile("none", false));
+    EXPECT_EQ("", CryptFile("none", false, nullptr, "short"));
 }
 
 TEST(ChunkZipTest, ReusedStreamsMatchCompress2AndUncompress) {

@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <functional>
-#include <string>
 
 #include "crypto/Container.h"
 #include "crypto/Crc32.h"
@@ -14,24 +13,13 @@
 #include "foundation/FileOps.h"
 #include "support/TestHome.h"
 
-namespace {
-
-class DigestFileTest : public ::testing::Test {
-  protected:
-    TempDir dir;
-};
-
-}  // namespace
+static std::string Hex(MD5& m) { char out[33]; m.GetHash(out); return out; }
+struct DigestFileTest : ::testing::Test { TempDir dir; };
 
 TEST(Md5Test, RfcSuite) {
-    struct {
-        const char* text;
-        const char* digest;
-    } suite[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"a", "0cc175b9c0f1b6a831c399e269772661"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+    struct { const char* text; const char* digest; } suite[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"}, {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"}, {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
         {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
         {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
          "d174ab98d277d9f5a5611c2c9f419d9f"},
@@ -46,8 +34,7 @@ TEST(Md5Test, RfcSuite) {
         EXPECT_STREQ(c.digest, out) << c.text;
         MD5 m;
         m.HashString(c.text, 0);
-        m.GetHash(out);
-        EXPECT_STREQ(c.digest, out);
+        EXPECT_EQ(c.digest, Hex(m));
     }
 }
 
@@ -59,15 +46,11 @@ TEST(Md5Test, PiecewiseFeedingGivesTheOneShotDigestAtEveryBlockBoundary) {
             MD5 m;
             for (size_t at = 0; at < total; at += piece)
                 m.Process(data.data() + at, (int)std::min(piece, total - at));
-            char out[33];
-            m.GetHash(out);
-            EXPECT_EQ(expected, out) << total << "/" << piece;
+            EXPECT_EQ(expected, Hex(m)) << total << "/" << piece;
         }
     }
 }
 
-// 2^29 bytes and more carry into the high word of the bit length: the
-// digests were taken from "yes zelagent | head -c N | md5sum".
 // 2^29 bytes and more carry into the high word of the bit length: the
 // digest was taken from "yes zelagent | head -c 536870917 | md5sum".
 TEST(Md5Test, HalfAGigabyteCarriesIntoTheLengthsHighWord) {
@@ -77,9 +60,7 @@ TEST(Md5Test, HalfAGigabyteCarriesIntoTheLengthsHighWord) {
     MD5 m;
     for (size_t at = 0; at < total; at += chunk.size())
         m.Process(chunk.data(), (int)std::min(chunk.size(), total - at));
-    char out[33];
-    m.GetHash(out);
-    EXPECT_STREQ("d22d5aa92e1dedb4cbea005d0345c937", out);
+    EXPECT_EQ("d22d5aa92e1dedb4cbea005d0345c937", Hex(m));
 }
 
 TEST(Md5Test, SignatureTextIsBoundedByItsSize) {
@@ -115,14 +96,8 @@ TEST_F(DigestFileTest, FileDigestsMatchTheBytesOfFilesPrefixesAndNumberedParts) 
     WriteWholeFile(dir + "/longer", longer);
     WriteWholeFile(dir + "/x/000", longer);
     WriteWholeFile(dir + "/x/001", b);
-    const struct {
-        const char* file;
-        int limit;  // 0: whole file
-        int result;
-        std::string bytes;
-    } cases[] = {
-        {"/block", 0, 0, block},
-        {"/longer", 15000, 0, longer.substr(0, 15000)},
+    const struct { const char* file; int limit /* 0: whole file */, result; std::string bytes; } cases[] = {
+        {"/block", 0, 0, block}, {"/longer", 15000, 0, longer.substr(0, 15000)},
         {"/block", 99999, 0, block},  // a limit beyond the end stops at the end
         {"/x", 0, -1, longer + b},    // a split file: its parts in order
     };
@@ -130,9 +105,7 @@ TEST_F(DigestFileTest, FileDigestsMatchTheBytesOfFilesPrefixesAndNumberedParts) 
         MD5 m;
         std::string path = dir + c.file;
         EXPECT_EQ(c.result, c.limit ? m.PartialHashFile(path.c_str(), c.limit) : m.HashFile(path.c_str()));
-        char out[33];
-        m.GetHash(out);
-        EXPECT_EQ(Md5Text(c.bytes), out) << c.file << " " << c.limit;
+        EXPECT_EQ(Md5Text(c.bytes), Hex(m)) << c.file << " " << c.limit;
     }
     MD5 missing;
     EXPECT_EQ(-1, missing.HashFile((dir + "/none").c_str()));
@@ -192,10 +165,7 @@ TEST_F(DigestFileTest, WritersAimedAtADeviceWriteIntoItAndNeverReplaceIt) {
     WriteWholeFile(source, RandomBytes(100000, 3));
     ASSERT_TRUE(ZipFile(source.c_str(), packed.c_str()));
     ASSERT_TRUE(CryptAESTo(source.c_str(), container.c_str(), key, false, nullptr, nullptr));
-    struct {
-        const char* name;
-        std::function<bool(const char*)> write;
-    } writers[] = {
+    struct { const char* name; std::function<bool(const char*)> write; } writers[] = {
         {"Copy", [&](const char* to) { return Copy(source.c_str(), to); }},
         {"CopyRegularFile", [&](const char* to) { return CopyRegularFile(source.c_str(), to); }},
         {"ZipFile", [&](const char* to) { return ZipFile(source.c_str(), to); }},

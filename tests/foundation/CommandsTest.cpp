@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "core/Globals.h"
 #include "foundation/Commands.h"
 #include "foundation/LockFiles.h"
@@ -22,13 +20,10 @@ bool WaitDone(const std::atomic<int>& done) {
     return done == 1;
 }
 
-class CommandsTest : public ::testing::Test {
-protected:
+struct CommandsTest : ::testing::Test {
     // A plug-in folder with a config file and, unless empty, a connector.
     std::string MakePlugin(const std::string& name, const std::string& config, const std::string& connector) {
         std::string dir = std::string(res->plugins_dir) + name;
-        mkdir(res->plugins_dir, 0755);
-        mkdir(dir.c_str(), 0755);
         WriteWholeFile(dir + "/config", config);
         if (!connector.empty()) WriteWholeFile(dir + "/" + connector, "#!/bin/sh\necho \"$*\" > \"$(dirname \"$0\")/called\"\necho \"ran: $*\"\n", 0755);
         return dir;
@@ -79,7 +74,6 @@ TEST_F(CommandsTest, PluginLineRunsConnectorNotShellAndPluginExecFindsItOrGivesN
 
 TEST_F(CommandsTest, CopyTakesRegularFilesOnlyAndNeverWritesThroughLink) {
     std::string src = home_.path("src"), dst = home_.path("out/deep/dst");
-    mkdir(src.c_str(), 0755);
     WriteWholeFile(src + "/b", "bee");
     WriteWholeFile(src + "/a", "ay");
     mkdir((src + "/sub").c_str(), 0755);
@@ -117,16 +111,12 @@ TEST_F(CommandsTest, LockFilesAreFoundAndTouchedWithHostilePaths) {
 
 TEST_F(CommandsTest, TemporaryNamesForObjects) {
     std::string app = res->app_dir, data = res->data_dir;
-    const struct {
-        const char* object;
-        const char* expected;  // relative to app_dir, or data_dir for SYSTEM_STATE
-        bool temporary;
-    } cases[] = {
+    // expected: relative to app_dir, or data_dir for SYSTEM_STATE
+    const struct { const char *object, *expected; bool temporary; } cases[] = {
         {"SYSTEM_STATE", "system_12.bkf", true},
         {"EXCHANGE|FULL|srv|db1", "plugins\\exchange\\db1\\Exchange.bkf", true},
         {"EXCHANGE|MAILBOX|ann|db2", "plugins\\exchange\\db2\\ann.PST", true},
-        {"SHARE|docs|x", "share|docs|x", false},
-        {"SHARE", "share|", false},  // nothing after the prefix
+        {"SHARE|docs|x", "share|docs|x", false}, {"SHARE", "share|", false},  // nothing after the prefix
         {"EXCHANGE|FULL", nullptr, false},  // component missing
         {"OTHER", nullptr, false},
     };

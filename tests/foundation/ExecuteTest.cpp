@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "foundation/Execute.h"
 #include "foundation/ExternalPrograms.h"
 #include "support/TestHome.h"
@@ -14,15 +12,9 @@
 namespace {
 
 TEST(SplitCommandMisplacesQuotedProgramPath, Table) {
-    const struct {
-        const char* command;
-        const char* program;
-        const char* arguments;
-    } cases[] = {
-        {"\"/opt/my tools/run\" -a b", "/opt/my tools/run", "-a b"},
-        {"\"/opt/run\"", "/opt/run", ""},
-        {"ls -l /tmp", "ls", "-l /tmp"},
-        {"uptime", "uptime", ""},
+    const struct { const char* command; const char* program; const char* arguments; } cases[] = {
+        {"\"/opt/my tools/run\" -a b", "/opt/my tools/run", "-a b"}, {"\"/opt/run\"", "/opt/run", ""},
+        {"ls -l /tmp", "ls", "-l /tmp"}, {"uptime", "uptime", ""},
         {"\"unterminated path", "unterminated path", ""},
     };
     for (const auto& c : cases) {
@@ -33,16 +25,10 @@ TEST(SplitCommandMisplacesQuotedProgramPath, Table) {
     }
 }
 
-class ExecuteTest : public ::testing::Test {
-protected:
-    TempDir dir_;
-};
+struct ExecuteTest : ::testing::Test { TempDir dir_; };
 
 TEST_F(ExecuteTest, QuotedProgramWithBlankRunsWithItsArguments) {
-    std::string folder = dir_ + "/with blank";
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    std::string program = folder + "/prog";
-    std::string out = dir_ + "/args";
+    const std::string program = dir_ + "/with blank/prog", out = dir_ + "/args";
     WriteWholeFile(program, "#!/bin/sh\necho \"$1|$2\" > " + out + "\nexit 4\n", 0755);
     EXPECT_EQ(FormatExecute("\"%s\" one two", program.c_str()), 4);
     EXPECT_EQ(ReadWholeFile(out), "one|two\n");
@@ -60,9 +46,7 @@ TEST_F(ExecuteTest, ExitStatusIsASignedByteAndACommandThatCannotStartGivesNull) 
 
 TEST_F(ExecuteTest, OutputIsCappedAt1023BytesAndOneNewlineDropped) {
     WriteWholeFile(dir_ + "/big", std::string(5000, 'z'));
-    const struct {
-        std::string command, expected;
-    } cases[] = {
+    const struct { std::string command, expected; } cases[] = {
         {"cat " + dir_ + "/big", std::string(1023, 'z')},
         {"printf 'a\\n\\n'", "a\n"},  // only one newline goes
         {"printf '\\n'", "\n"},         // a one-byte output is kept as it is

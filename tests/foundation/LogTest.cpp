@@ -24,7 +24,7 @@ std::string CaptureStdout(F body) {
     return testing::internal::GetCapturedStdout();
 }
 
-TEST(LogTest, MessageAndErrorLinesCarryDateTimeAndThread) {
+TEST(LogTest, LinesCarryDateTimeThreadOrCategoryAndPerSetLinesGoToDailyFiles) {
     TestHome home;
     std::string console = CaptureStdout([] {
         PrintMessage("hello %i", 42);
@@ -38,10 +38,8 @@ TEST(LogTest, MessageAndErrorLinesCarryDateTimeAndThread) {
     EXPECT_EQ(0, m.position(0));
     EXPECT_EQ("hello 42\n", messages.substr(m.length(0)));
     EXPECT_NE(std::string::npos, ReadWholeFile(res->errors_file).find("): bad thing\n"));
-}
 
-TEST(LogTest, EventAndPerSetLinesCarryCategoryWithoutSecondsInDailyFilesAndFolders) {
-    TestHome home;
+    // Events and per-set lines carry a category and no seconds; per-set files are daily.
     CaptureStdout([] { PrintEvent("SYSTEM", "Lancement"); });
     std::string events = ReadWholeFile(res->events_file);
     EXPECT_TRUE(std::regex_match(events, std::regex(R"(\d\d/\d\d/\d{4} @ \d\d:\d\d : \(SYSTEM\) Lancement\n)")))

@@ -2,15 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "foundation/Paths.h"
 #include "support/TestHome.h"
 
 namespace {
 
-class PathsTest : public ::testing::Test {
-  protected:
+struct PathsTest : ::testing::Test {
     std::string At(const std::string& relative) const { return dir_ + "/" + relative; }
     TempDir dir_;
 };
@@ -22,14 +19,10 @@ TEST_F(PathsTest, ExistenceTestsNeverFollowSymbolicLinks) {
     ASSERT_EQ(symlink(At("d").c_str(), At("link-to-dir").c_str()), 0);
     ASSERT_EQ(symlink(At("nowhere").c_str(), At("dangling").c_str()), 0);
     WriteWholeFile(At("f"), "x");
-    struct Case {
-        const char* name;
-        bool exists, folder;
-    };
+    struct Case { const char* name; bool exists, folder; };
     const Case cases[] = {
         {"d", true, true},         {"f", true, false},
-        {"dangling", true, false}, {"link-to-dir", true, false},
-        {"missing", false, false},
+        {"dangling", true, false}, {"link-to-dir", true, false}, {"missing", false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(VerifyFileExists(At(c.name).c_str()), c.exists) << c.name;

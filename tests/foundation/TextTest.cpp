@@ -5,9 +5,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "foundation/ExternalPrograms.h"
 #include "foundation/Text.h"
 #include "foundation/base.h"
@@ -20,11 +17,7 @@ bool CaseBelow(const char* a, const char* b) { return casecompare(a, b) < 0; }
 
 // A missing text must never pass an equality test.
 TEST(ComparisonsGiveWrongAnswerAtEdgesOrWithNull, Table) {
-    const struct {
-        bool (*fn)(const char*, const char*);
-        const char *a, *b;
-        bool expected;
-    } cases[] = {
+    const struct { bool (*fn)(const char*, const char*); const char *a, *b; bool expected; } cases[] = {
         {compare, "a", "a", true},          {compare, "a", "A", false},
         {compare, nullptr, nullptr, false}, {compare, "a", nullptr, false},
         {startswith, "config get", "config ", true}, {startswith, "abc", "", true},
@@ -74,22 +67,13 @@ TEST(TokenizerSkipsDelimiterRunsAndNeverGivesEmptyTokens, BothEntries) {
 }
 
 TEST(CharToIntKeepsItsExactWrappingValue, GoldenValues) {
-    const struct {
-        const char* text;
-        bool forward;
-        uint32_t value;
-    } cases[] = {
-        {"123", true, 123u},
-        {"", true, 0u},
-        {"abc", true, 5451u},
+    const struct { const char* text; bool forward; uint32_t value; } cases[] = {
+        {"123", true, 123u}, {"", true, 0u}, {"abc", true, 5451u},
         // Backward: the NUL is the first term, index 0 is never read.
-        {"123", false, 4294962528u},
-        {"7", false, 4294967248u},
+        {"123", false, 4294962528u}, {"7", false, 4294967248u},
         // 11 characters and more: weights wrap modulo 2^32.
-        {"12345678901", true, 3755744309u},
-        {"99999999999", true, 1215752191u},
-        {"zelagent-host", true, 4282617998u},
-        {"zelagent-host", false, 1531686169u},
+        {"12345678901", true, 3755744309u}, {"99999999999", true, 1215752191u},
+        {"zelagent-host", true, 4282617998u}, {"zelagent-host", false, 1531686169u},
         // Bytes above 127 count as negative characters.
         {"\xe9t\xe9", true, 4294960805u},
     };
@@ -98,15 +82,10 @@ TEST(CharToIntKeepsItsExactWrappingValue, GoldenValues) {
 }
 
 TEST(HexDigitsMapBothWaysAndOutOfRangeGivesZero, AllValues) {
-    const char* digits = "0123456789abcdef";
-    for (int i = 0; i < 16; i++) {
-        EXPECT_EQ(sethex(i), digits[i]);
-        EXPECT_EQ(gethex(digits[i]), i);
-    }
+    for (int i = 0; i < 16; i++) EXPECT_TRUE(sethex(i) == "0123456789abcdef"[i] && gethex(sethex(i)) == i) << i;
     EXPECT_EQ(gethex('F'), 15);
     EXPECT_EQ(gethex('g'), 0);
-    EXPECT_EQ(sethex(16), '0');
-    EXPECT_EQ(sethex(-1), '0');
+    EXPECT_EQ(std::string() + sethex(16) + sethex(-1), "00");
 }
 
 std::string Owned(char* p) {
@@ -125,8 +104,7 @@ TEST(EscapingMissesOrDoublesBackslashes, Table) {
     EXPECT_EQ(Owned(replacecarriagereturn(std::string(500, '\r').c_str())).size(), 1000u);
 }
 
-class StringEncodeTest : public ::testing::Test {
-protected:
+struct StringEncodeTest : ::testing::Test {
     void TearDown() override { external_programs() = saved_; }
     ExternalPrograms saved_ = external_programs();
     TempDir dir_;

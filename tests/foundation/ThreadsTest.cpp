@@ -9,8 +9,7 @@ namespace {
 
 struct Shared {
     pthread_mutex_t m;
-    std::atomic<int> entered{0};
-    std::atomic<int> finished{0};
+    std::atomic<int> entered{0}, finished{0};
     long counter = 0;
 };
 

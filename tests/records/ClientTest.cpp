@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <string>
-#include <vector>
+#include <sstream>
 
 #include "core/Globals.h"
 #include "records/Client.h"
@@ -11,11 +10,7 @@
 #include "support/TestHome.h"
 
 TEST(ClientState, ResetClearsBitsTwentyEightToThirtyOneUnlessRequested) {
-    struct Case {
-        int start, bits;
-        bool ok;
-        int after;
-    };
+    struct Case { int start, bits; bool ok; int after; };
     const Case cases[] = {
         {0x10000001, 1, true, 0},  // bit 28 goes with bit value 1
         {0x10000003, 1, true, 2},
@@ -61,15 +56,11 @@ TEST(ClientRow, OptionalSlotsAndOverlongTextsStayInBounds) {
     for (std::string& t : texts) row.push_back(&t[0]);
     for (int count : {18, 19, 20, 21}) {  // slot 18 is always there
         Client c(row.data(), count);
-        EXPECT_STREQ(c.id, "pc12.7");
-        EXPECT_STREQ(c.box_name, "box");
-        EXPECT_STREQ(c.name, "jeu du lundi");
-        EXPECT_EQ(c.counter_1, 4000000000u);
-        EXPECT_EQ(c.stored_kb, 4000000001u);
-        EXPECT_EQ(c.number, 7);
-        EXPECT_STREQ(c.schedule, "1 2 3 4 5");
-        EXPECT_EQ(c.setting_4, count > 19 ? 9 : 0);
-        EXPECT_EQ(c.value_3, count > 20 ? 10 : 0);
+        std::ostringstream got;
+        got << c.id << "|" << c.box_name << "|" << c.name << "|" << c.counter_1 << "|" << c.stored_kb << "|"
+            << c.number << "|" << c.schedule << "|" << c.setting_4 << "|" << c.value_3;
+        EXPECT_EQ(got.str(), std::string("pc12.7|box|jeu du lundi|4000000000|4000000001|7|1 2 3 4 5|") +
+                                 (count > 19 ? "9|" : "0|") + (count > 20 ? "10" : "0")) << count;
     }
     std::string longText(500, 'x');
     texts[1] = longText;  // base_id

@@ -2,9 +2,6 @@
 // storage paths at every depth and differences of files and split folders.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "core/Globals.h"
 #include "records/Client.h"
 #include "records/Config.h"
@@ -14,8 +11,7 @@
 
 namespace {
 
-class VersionFilesTest : public ::testing::Test {
-  protected:
+struct VersionFilesTest : ::testing::Test {
     void TearDown() override {
         for (char* line : lines_) delete[] line;
     }
@@ -26,18 +22,12 @@ class VersionFilesTest : public ::testing::Test {
 }  // namespace
 
 TEST(VersionNodeTest, CatalogueLinesGiveNameDateAndSize) {
-    struct {
-        const char* line;
-        const char* name;
-        int date;
-        long long size;
-    } cases[] = {
+    struct { const char* line; const char* name; int date; long long size; } cases[] = {
         {"0MD5('|d|a.txt'), 2, 3, 'a.txt', '|d|a.txt', 'null', 'null', '1700000000', 0, 0, 1, '42', 0", "|d|a.txt",
          1700000000, 42},
         {"0MD5('|d|it\\'s.txt'), 2, 3, 'it\\'s.txt', '|d|it\\'s.txt', 'null', 'null', '5', 0, 0, 1, '6000000000', 0",
          "|d|it\\'s.txt", 5, 6000000000LL},
-        {"0MD5('|x'), 2", "|x", 0, 0},
-        {"garbage", nullptr, 0, 0},
+        {"0MD5('|x'), 2", "|x", 0, 0}, {"garbage", nullptr, 0, 0},
     };
     for (auto& c : cases) {
         VersionNode v(c.line);
@@ -55,12 +45,9 @@ TEST(VersionNodeTest, CatalogueLinesGiveNameDateAndSize) {
 
 TEST_F(VersionFilesTest, LineListFilesSkipCommentsAndContinueLongLines) {
     WriteWholeFile(home_.path("list"), "a\n#comment\n\nb\n" + std::string(1030, 'L') + "\n");
-    EXPECT_EQ(5, ReadFile(home_.path("list").c_str(), &lines_));
-    EXPECT_STREQ("a", lines_[0]);
-    EXPECT_STREQ("", lines_[1]);
-    EXPECT_STREQ("b", lines_[2]);
-    EXPECT_EQ(1023u, strlen(lines_[3]));
-    EXPECT_STREQ("LLLLLLL", lines_[4]);
+    ASSERT_EQ(5, ReadFile(home_.path("list").c_str(), &lines_));
+    EXPECT_EQ((std::vector<std::string>{"a", "", "b", std::string(1023, 'L'), "LLLLLLL"}),
+              std::vector<std::string>(lines_.begin(), lines_.end()));
     EXPECT_EQ(0, ReadFile(home_.path("none").c_str(), &lines_));
 
     std::vector<char*> two = {lines_[0], lines_[2]};
@@ -78,15 +65,9 @@ TEST_F(VersionFilesTest, StoragePathsAtEveryDepthForOwnAndMirroredSets) {
     version.SetHashName("abcd0123456789abcdef0123456789ab");
     version.backup_date = 1234;
     const std::string d = std::string(res->data_dir), h = version.hash_name;
-    struct {
-        bool own;
-        int depth;
-        std::string expected;
-    } cases[] = {
-        {true, 0, d + "set7/" + h + ".1234.dif"},
-        {true, 1, d + "set7/ab/" + h + ".1234.dif"},
-        {true, 2, d + "set7/a/b/c/d/" + h + ".1234.dif"},
-        {true, 3, d + "set7/a/b/c/" + h + ".1234.dif"},
+    struct { bool own; int depth; std::string expected; } cases[] = {
+        {true, 0, d + "set7/" + h + ".1234.dif"}, {true, 1, d + "set7/ab/" + h + ".1234.dif"},
+        {true, 2, d + "set7/a/b/c/d/" + h + ".1234.dif"}, {true, 3, d + "set7/a/b/c/" + h + ".1234.dif"},
         {false, 0, d + "box9/backup/set7/" + h + ".1234"},
         {false, 1, d + "box9/backup/set7/a/" + h + ".1234"},
         {false, 2, d + "box9/backup/set7/a/b/" + h + ".1234"},

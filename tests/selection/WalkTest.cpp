@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "selection/CatalogueLine.h"
 #include "selection/Walk.h"
@@ -35,8 +33,7 @@ struct FailingSink : CatalogueSink {
     void SendBlock(std::vector<char*>&) override { throw SocketError("peer gone"); }
 };
 
-class WalkTest : public ::testing::Test {
-protected:
+struct WalkTest : ::testing::Test {
     TestHome home;
     TempDir tmp;
     CollectingSink sink;
@@ -59,10 +56,9 @@ protected:
 };
 
 TEST_F(WalkTest, ObjectsAreSortedAndVssIsDropped) {
-    Rule("include object \"b|x\"");
-    Rule("include object \"VSS\"");
-    Rule("include object \"A\"");
-    Rule("exclude object \"C\"");
+    for (const char* rule : {"include object \"b|x\"", "include object \"VSS\"", "include object \"A\"",
+                             "exclude object \"C\""})
+        Rule(rule);
     ASSERT_EQ(LocalListFilesToSave(&sink, &rules, 1), 0);
     auto all = sink.All();
     ASSERT_EQ(all.size(), 2u);
@@ -106,7 +102,6 @@ TEST_F(WalkTest, ProcAndDeepPathsAreHandled) {
 TEST_F(WalkTest, EmptyRulesSendNothingAndAFailingSinkLeaksNothing) {
     EXPECT_EQ(LocalListFilesToSave(&sink, &rules, 1), -1);
     EXPECT_TRUE(sink.blocks.empty());
-    mkdir((tmp + "/d").c_str(), 0755);
     for (int i = 0; i < 2500; i++) WriteWholeFile(tmp + "/d/f" + std::to_string(i), "");
     Rule("include dir \"" + D() + "|\"");
     int before = include_node_count;

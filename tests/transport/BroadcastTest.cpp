@@ -6,9 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "support/TestHome.h"
 #include "transport/Broadcast.h"
 #include "transport/Sock.h"
@@ -20,25 +17,17 @@ namespace {
 // then zero padding.
 std::string CraftDatagram(int port, int udp_length, const std::string& text, size_t total) {
     std::string d(total, '\0');
-    const unsigned char source[] = {10, 1, 2, 3}, destination[] = {10, 9, 8, 7};
-    d.replace(12, 4, (const char*)source, 4);
-    d.replace(16, 4, (const char*)destination, 4);
-    d[22] = (char)(port >> 8);
-    d[23] = (char)(port & 0xff);
-    d[24] = (char)(udp_length >> 8);
-    d[25] = (char)(udp_length & 0xff);
+    d.replace(12, 8, "\x0a\x01\x02\x03\x0a\x09\x08\x07", 8);  // 10.1.2.3 to 10.9.8.7
+    const char udp[] = {(char)(port >> 8), (char)port, (char)(udp_length >> 8), (char)udp_length};
+    d.replace(22, 4, udp, 4);
     d.replace(28, std::min(text.size(), total - 28), text.substr(0, total - 28));
     return d;
 }
 
 TEST(BroadcastParseTest, RawDatagramsGiveTheirPayloadOnlyWhenTheLengthsAgree) {
     const std::string payload32(32, 'p');
-    const struct {
-        const char* what;
-        std::string datagram;
-        int count;             // returned
-        std::string delivered; // start of the buffer afterwards (when moved)
-    } cases[] = {
+    // count: returned; delivered: start of the buffer afterwards (when moved).
+    const struct { const char* what; std::string datagram; int count; std::string delivered; } cases[] = {
         {"28 bytes: header only, ignored", CraftDatagram(9999, 8, "", 28), 0, ""},
         {"shorter still, ignored", std::string(20, 'x'), 0, ""},
         {"60 bytes, UDP length 40", CraftDatagram(9999, 40, payload32, 60), 32, payload32},
@@ -57,14 +46,11 @@ TEST(BroadcastParseTest, RawDatagramsGiveTheirPayloadOnlyWhenTheLengthsAgree) {
         int count = ParseRawDatagram(buffer.data(), (int)c.datagram.size(), &d);
         EXPECT_EQ(c.count, count) << c.what;
         if (count == 0) continue;
-        EXPECT_STREQ("10.1.2.3", d.source) << c.what;
-        EXPECT_STREQ("10.9.8.7", d.destination) << c.what;
-        EXPECT_EQ(9999, d.destination_port) << c.what;
-        if (c.delivered.empty()) {
-            EXPECT_EQ(c.datagram, std::string(buffer.data(), c.datagram.size())) << c.what << ": left as received";
-        } else {
-            EXPECT_EQ(c.delivered + '\0', std::string(buffer.data(), c.delivered.size() + 1)) << c.what;
-        }
+        EXPECT_EQ("10.1.2.3>10.9.8.7:9999",
+                  std::string(d.source) + ">" + d.destination + ":" + std::to_string(d.destination_port)) << c.what;
+        // Moved to the buffer's start, or left as received.
+        const std::string expected = c.delivered.empty() ? c.datagram : c.delivered + '\0';
+        EXPECT_EQ(expected, std::string(buffer.data(), expected.size())) << c.what;
     }
 }
 

@@ -29,12 +29,8 @@ struct LoopbackPair {
         EXPECT_TRUE(client->Connect("127.0.0.1", listener->port));
         server.reset(listener->Accept());
         EXPECT_TRUE(server != nullptr);
-        if (server) server->SetTimeout(timeout);
-        client->SetTimeout(timeout);
-        client->quiet = true;
-        client->authenticated = authenticated;
-        if (server) server->quiet = true;
-        if (server) server->authenticated = authenticated;
+        for (Sock* s : {client.get(), server.get()})
+            if (s) s->SetTimeout(timeout), s->quiet = true, s->authenticated = authenticated;
     }
     std::unique_ptr<Sock> listener, client, server;
 };
@@ -50,9 +46,7 @@ inline void ExpectSocketError(const std::function<void()>& action, const std::st
         thrown = true;
         EXPECT_EQ(expected, e.message);
         EXPECT_EQ(1, e.code);
-        if (mutex) {
-            EXPECT_EQ(EBUSY, pthread_mutex_trylock(&mutex->mutex_exception)) << "thrown without the lock";
-        }
+        if (mutex) EXPECT_EQ(EBUSY, pthread_mutex_trylock(&mutex->mutex_exception)) << "thrown without the lock";
         ReleaseSocketError();
         if (mutex) {
             EXPECT_EQ(0, pthread_mutex_trylock(&mutex->mutex_exception)) << "lock not released";
