@@ -163,14 +163,6 @@ TEST_F(BackupStreamTest, EmptyOrInvalidRuleBlockListsNothingAndTheDialogueGoesOn
     EXPECT_EQ("still here", Echo());
 }
 
-// A stream as "type:data" per record; data longer than 40 bytes by its size.
-std::string Shape(const Stream& s) {
-    std::string out;
-    for (const Record& r : s)
-        out += std::to_string(r.type) + ":" + (r.data.size() > 40 ? "#" + std::to_string(r.data.size()) : r.data) + " ";
-    return out;
-}
-
 // The shapes of the records: metadata first, a link record for links, data
 // cut at 4 MiB, -2 for a missing path without stopping the list, a pipe sent
 // as metadata without blocking; a name ending in a carriage return is found
