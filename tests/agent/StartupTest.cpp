@@ -123,8 +123,7 @@ protected:
     }
     void TearDown() override {
         if (res) DestroyVariables();
-        if (chdir(cwd_.c_str()) != 0) {
-        }
+        if (chdir(cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << cwd_;
         RemoveTree(root_);
     }
     void Init(std::vector<std::string> args) {
