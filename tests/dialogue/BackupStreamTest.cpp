@@ -193,7 +193,7 @@ TEST_F(BackupStreamTest, SendFastRecordsForLinksEmptyFilesPipesRecordBoundariesA
                                   unix_text("/empty") + "-3: ",
                                   unix_text("/exact") + "1:#4194304 -3: ",
                                   "-2: ",
-                                  unix_text("/over") + "1:#4194304 2:#1 -3: ",
+                                  unix_text("/over") + "1:#4194304 2:! -3: ",
                                   unix_text("/after\r") + "1:after the missing one -3: ",
                                   unix_text("/pipe") + "-3: "};
     for (size_t i = 0; i < paths.size(); i++) ASSERT_EQ(shapes[i], Shape(s[i])) << paths[i];
