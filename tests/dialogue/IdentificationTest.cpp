@@ -152,9 +152,8 @@ TEST_F(FakeServer, UnknownClientReplyWithKeyFilesResetsTheAgent) {
     EXPECT_EQ("close", Next(agent.get()));
     ASSERT_TRUE(daemon.Started());
     std::string config = ReadWholeFile(daemon.path("conf/config"));
-    EXPECT_NE(std::string::npos, config.find("name=anonymous\n")) << config;
-    EXPECT_NE(std::string::npos, config.find("server=null null\n"));
-    EXPECT_NE(std::string::npos, config.find("time=0 0\n"));
+    for (const char* line : {"name=anonymous\n", "server=null null\n", "time=0 0\n"})
+        EXPECT_NE(std::string::npos, config.find(line)) << line << config;
     EXPECT_FALSE(PathExists(daemon.path("conf/fake-server")));
     // The agent's own pair goes; keys filed under its name are another's.
     EXPECT_FALSE(PathExists(daemon.path("conf/priv")));
