@@ -289,23 +289,20 @@ TEST(TransferOptionsTest, GetGetFastSendAndOpenAgainstAnAgentThenFailWithoutOne)
         {{"--getfast", "127.0.0.1:" + source, daemon.path("gotfast")}, daemon.path("gotfast")},
         {{"--send", source, "127.0.0.1:" + daemon.path("sent")}, daemon.path("sent")},
     };
-    for (const auto& c : cases) {
-        std::vector<std::string> args = c.args;
+    std::string out;
+    auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), program);
-        std::string out;
-        EXPECT_EQ(0, RunProgram(args, &out)) << c.args[0] << out;
+        return RunProgram(args, &out);
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(0, run(c.args)) << c.args[0] << out;
         EXPECT_TRUE(ReadWholeFile(source) == ReadWholeFile(c.result)) << c.args[0];
     }
-    std::string out;
-    EXPECT_EQ(0, RunProgram({program, "-o", "127.0.0.1", "1", "echo hi"}, &out));
+    EXPECT_EQ(0, run({"-o", "127.0.0.1", "1", "echo hi"}));
     EXPECT_NE(std::string::npos, out.find("MESSAGE: Read: hi\n")) << out;
     EXPECT_EQ(0, daemon.Stop());
-    for (const auto& c : cases) {
-        std::vector<std::string> args = c.args;
-        args.insert(args.begin(), program);
-        EXPECT_EQ(1, RunProgram(args, &out)) << c.args[0];
-    }
-    EXPECT_EQ(1, RunProgram({program, "-o", "127.0.0.1", "1", "echo hi"}, &out));
+    for (const auto& c : cases) EXPECT_EQ(1, run(c.args)) << c.args[0];
+    EXPECT_EQ(1, run({"-o", "127.0.0.1", "1", "echo hi"}));
 }
 
 }  // namespace

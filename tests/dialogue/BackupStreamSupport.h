@@ -98,6 +98,27 @@ inline bool EndsFile(int type) {
     return type == -3 || type == -2 || type == -1 || type == -4;
 }
 
+// One file's records up to its end record.
+inline Stream ReadStream(Sock* sock) {
+    Stream s;
+    for (int type = 0; !EndsFile(type);) {
+        char* data = nullptr;
+        int length = 0;
+        long long value = 0;
+        type = sock->FastRead(data, length, value);
+        s.push_back(Record{type, type >= 0 ? std::string(data, (size_t)length) : std::string(), value});
+    }
+    return s;
+}
+
+// A stream as "type:data " per record; data longer than 40 bytes by its size.
+inline std::string Shape(const Stream& s) {
+    std::string out;
+    for (const Record& r : s)
+        out += std::to_string(r.type) + ":" + (r.data.size() > 40 ? "#" + std::to_string(r.data.size()) : r.data) + " ";
+    return out;
+}
+
 // "send_fast" of `paths` (the server's form); one stream per path.
 inline std::vector<Stream> SendFast(Sock* sock, const std::vector<std::string>& paths) {
     std::vector<Stream> streams;
@@ -107,18 +128,7 @@ inline std::vector<Stream> SendFast(Sock* sock, const std::vector<std::string>& 
     std::string list;
     for (const std::string& p : paths) list += p + "\n";
     sock->Write(list.data(), (unsigned)list.size());
-    for (size_t f = 0; f < paths.size(); f++) {
-        Stream s;
-        for (;;) {
-            char* data = nullptr;
-            int length = 0;
-            long long value = 0;
-            int type = sock->FastRead(data, length, value);
-            s.push_back(Record{type, type >= 0 ? std::string(data, (size_t)length) : std::string(), value});
-            if (EndsFile(type)) break;
-        }
-        streams.push_back(s);
-    }
+    for (size_t f = 0; f < paths.size(); f++) streams.push_back(ReadStream(sock));
     return streams;
 }
 

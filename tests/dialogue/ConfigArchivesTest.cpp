@@ -18,7 +18,6 @@
 
 namespace {
 
-// Every name in `dir`, hidden ones (temporary files and folders) included.
 // `content` packed with gzip in the test's home; the packed file's path.
 std::string Packed(ServerSide& server, const std::string& name, const std::string& content) {
     char path[512];

@@ -12,21 +12,7 @@
 
 namespace {
 
-class ConnectionsTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        daemon_ = new AgentDaemon();
-        ASSERT_TRUE(daemon_->Started());
-    }
-    static void TearDownTestSuite() {
-        delete daemon_;
-        daemon_ = nullptr;
-    }
-    static AgentDaemon* daemon_;
-    ServerSide side_{"prober"};
-};
-
-AgentDaemon* ConnectionsTest::daemon_ = nullptr;
+class ConnectionsTest : public DaemonSuite {};
 
 TEST_F(ConnectionsTest, LocalAddressAlwaysMeansTheOwnPort) {
     config->local_port = daemon_->port();

@@ -31,34 +31,26 @@ TEST_F(DispatcherTest, HandshakeThroughAnotherLoopbackAddressInstallsACipher) {
     EXPECT_TRUE(sock_->anonymous);
 }
 
-TEST_F(DispatcherTest, SimpleCommandsAnswerTheirExactReplies) {
-    EXPECT_EQ("hello there", Ask("echo hello there"));
+// Unknown lines and missing arguments keep the dialogue in step.
+TEST_F(DispatcherTest, SimpleCommandsAndUnknownLinesAnswerTheirExactReplies) {
+    const char* const cases[][2] = {
+        {"echo hello there", "hello there"},  {"this_version", "12.2.2.2"},
+        {"version", "ERROR_DATABASE"},        {"query anything at all", "0"},
+        {"objects", "OK"},                    {"supersave base.4", "CONFIG_UNKNOWN_CLIENT"},
+        {"erase base.4 some files", "ERROR_BUNKER_DOWN"},
+        {"restore a b mode list\nlocation", "ERROR_UNKNOWN_ID"},
+        {"update_software", "ERROR_OPEN_FILE"}, {"inexistent", "UNKNOWN COMMAND"},
+        {"xyz", "UNKNOWN_COMMAND"},           {"dir", "UNKNOWN_COMMAND"},
+        {"hello", "UNKNOWN_COMMAND"},         {"set_password2 secret", "UNKNOWN_COMMAND"},
+        {"echo ", "UNKNOWN_COMMAND"},         {"md5sum ", "UNKNOWN_COMMAND"},
+        {"fs_mkdir ", "UNKNOWN_COMMAND"},     {"get ", "UNKNOWN_COMMAND"},
+        {"send ", "UNKNOWN_COMMAND"},         {"echo still here", "still here"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c[1], Ask(c[0])) << c[0];
     EXPECT_EQ(daemon_->dir(), Ask("cwd"));
-    EXPECT_EQ("12.2.2.2", Ask("this_version"));
     std::string os = Ask("operating_system");
     EXPECT_TRUE(os == "SunOS-X86" || os == "Unix") << os;
     EXPECT_EQ(0u, Ask("winver").find(os));
-    EXPECT_EQ("ERROR_DATABASE", Ask("version"));
-    EXPECT_EQ("0", Ask("query anything at all"));
-    EXPECT_EQ("OK", Ask("objects"));
-    EXPECT_EQ("CONFIG_UNKNOWN_CLIENT", Ask("supersave base.4"));
-    EXPECT_EQ("ERROR_UNKNOWN_ID", Ask("restore a b mode list\nlocation"));
-    EXPECT_EQ("ERROR_BUNKER_DOWN", Ask("erase base.4 some files"));
-    EXPECT_EQ("ERROR_OPEN_FILE", Ask("update_software"));
-}
-
-TEST_F(DispatcherTest, UnknownLinesAndMissingArgumentsKeepTheDialogueInStep) {
-    EXPECT_EQ("UNKNOWN COMMAND", Ask("inexistent"));
-    EXPECT_EQ("UNKNOWN_COMMAND", Ask("xyz"));
-    EXPECT_EQ("UNKNOWN_COMMAND", Ask("dir"));
-    EXPECT_EQ("UNKNOWN_COMMAND", Ask("hello"));
-    EXPECT_EQ("UNKNOWN_COMMAND", Ask("set_password2 secret"));
-    EXPECT_EQ("UNKNOWN_COMMAND", Ask("echo "));
-    EXPECT_EQ("UNKNOWN_COMMAND", Ask("md5sum "));
-    EXPECT_EQ("UNKNOWN_COMMAND", Ask("fs_mkdir "));
-    EXPECT_EQ("UNKNOWN_COMMAND", Ask("get "));
-    EXPECT_EQ("UNKNOWN_COMMAND", Ask("send "));
-    EXPECT_EQ("still here", Ask("echo still here"));
     EXPECT_EQ(std::string::npos, daemon_->Messages().find("set_password2 secret"));
 }
 
@@ -87,9 +79,7 @@ TEST_F(DispatcherTest, ExecuteReportsExitStatusAndChildrenStartClean) {
 TEST_F(DispatcherTest, FileSystemCommands) {
     std::string base = daemon_->path("fs");
     mkdir(base.c_str(), 0755);
-    std::string wire = base;
-    for (char& c : wire)
-        if (c == '/') c = '|';
+    std::string wire = ToWire(base);
     EXPECT_EQ("OK", Ask("fs_mkdir " + wire + "|new"));
     EXPECT_TRUE(PathExists(base + "/new"));
     EXPECT_EQ("ERROR_EEXIST", Ask("fs_mkdir " + wire + "|new"));
@@ -124,9 +114,7 @@ TEST_F(DispatcherTest, LongPathsWorkAndImpossibleOnesReadAsMissing) {
     std::string cmd = "mkdir -p " + deep;
     ASSERT_EQ(0, system(cmd.c_str()));
     WriteWholeFile(deep + "/f", "abc");
-    std::string wire = deep + "/f";
-    for (char& c : wire)
-        if (c == '/') c = '|';
+    std::string wire = ToWire(deep + "/f");
     EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", Ask("md5sum " + wire));
     EXPECT_EQ(0u, Ask("list you \"" + wire + "\"").find("1\nfile 3 "));
 
@@ -191,24 +179,17 @@ TEST_F(DispatcherTest, EraseClientRemovesOnlyTheSetsOwnFolder) {
     climber->CloseConnection();
 }
 
-TEST_F(DispatcherTest, NoFooterStillAcknowledgesItsOwnReply) {
-    EXPECT_EQ("OK", Ask("no_footer"));
+TEST_F(DispatcherTest, NoFooterRebootShutdownAndCloseKeepTheirDialogue) {
+    EXPECT_EQ("OK", Ask("no_footer"));  // still acknowledges its own reply
     sock_->acknowledge = 0;
     EXPECT_EQ("quiet", Ask("echo quiet"));
-    EXPECT_EQ("again", Ask("echo again"));
-}
-
-TEST_F(DispatcherTest, RebootAndShutdownEchoThenRunTheirPrograms) {
-    EXPECT_EQ("reboot", Ask("reboot"));
+    EXPECT_EQ("reboot", Ask("reboot"));  // echoed, then the programs run
     EXPECT_EQ("shutdown", Ask("shutdown"));
     EXPECT_EQ("after", Ask("echo after"));
     std::string log = ReadWholeFile(daemon_->path("programs.log"));
     EXPECT_NE(std::string::npos, log.find("stub-reboot"));
     EXPECT_NE(std::string::npos, log.find("stub-halt"));
-}
-
-TEST_F(DispatcherTest, CloseEndsTheConnectionWithoutReply) {
-    sock_->Write("close");
+    sock_->Write("close");  // no reply: the connection ends
     EXPECT_THROW(sock_->Read(), SocketError);
     ReleaseSocketError();
 }

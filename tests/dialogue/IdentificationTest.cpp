@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -55,37 +56,43 @@ protected:
     std::unique_ptr<Sock> listener_;
 };
 
-TEST_F(FakeServer, MaintenanceReplyChangesNothing) {
-    AgentDaemon daemon(ServerConfig());
-    std::unique_ptr<Sock> agent(AcceptAgent());
-    ASSERT_NE(nullptr, agent);
-    agent->Write("9.9.9.1");
-    EXPECT_EQ("close", Next(agent.get()));
-    ASSERT_TRUE(daemon.Started());
-    std::string config = ReadWholeFile(daemon.path("conf/config"));
-    EXPECT_NE(std::string::npos, config.find("name=agent-under-test\n"));
-    EXPECT_NE(std::string::npos, config.find("server=127.0.0.2 fake-server\n"));
-}
-
-TEST_F(FakeServer, RebootReplyRunsTheRebootProgram) {
-    AgentDaemon daemon(ServerConfig());
-    std::unique_ptr<Sock> agent(AcceptAgent());
-    ASSERT_NE(nullptr, agent);
-    agent->Write("9.9.9.9");
-    EXPECT_EQ("close", Next(agent.get()));
-    EXPECT_TRUE(WaitForText(daemon.path("programs.log"), "stub-reboot", 10));
-}
-
-TEST_F(FakeServer, RegenerateReplyWritesNewAdministratorKeys) {
-    AgentDaemon daemon(ServerConfig() + "client=b.1 10.0.0.1 \"one\" Linux 0 0 0 1 2 3 0\n");
-    std::unique_ptr<Sock> agent(AcceptAgent());
-    ASSERT_NE(nullptr, agent);
-    agent->Write("9.9.9.0");
-    EXPECT_EQ("close", Next(agent.get()));
-    ASSERT_TRUE(daemon.Started());
-    EXPECT_TRUE(PathExists(daemon.path("conf/admin/gui_pub")));
-    EXPECT_TRUE(PathExists(daemon.path("conf/admin/gui_priv")));
-    EXPECT_NE(std::string::npos, ReadWholeFile(daemon.path("console")).find("hash == "));
+// Replies after which the agent closes at once, and what each leaves behind.
+TEST_F(FakeServer, MaintenanceRebootRegenerateAndUnknownClientReplies) {
+    const auto kept = [](AgentDaemon& d, Sock*) {
+        std::string config = ReadWholeFile(d.path("conf/config"));
+        EXPECT_NE(std::string::npos, config.find("name=agent-under-test\n")) << config;
+        EXPECT_NE(std::string::npos, config.find("server=127.0.0.2 fake-server\n")) << config;
+    };
+    const struct {
+        const char* reply;
+        std::string config;  // added to the server's
+        std::function<void(AgentDaemon&, Sock*)> check;
+    } cases[] = {
+        {"9.9.9.1", "", kept},
+        {"9.9.9.9", "",
+         [](AgentDaemon& d, Sock*) { EXPECT_TRUE(WaitForText(d.path("programs.log"), "stub-reboot", 10)); }},
+        {"9.9.9.0", "client=b.1 10.0.0.1 \"one\" Linux 0 0 0 1 2 3 0\n",
+         [](AgentDaemon& d, Sock*) {
+             EXPECT_TRUE(PathExists(d.path("conf/admin/gui_pub")));
+             EXPECT_TRUE(PathExists(d.path("conf/admin/gui_priv")));
+             EXPECT_NE(std::string::npos, ReadWholeFile(d.path("console")).find("hash == "));
+         }},
+        {"ERROR_UNKNOWN_CLIENT", "",  // on an anonymous connection
+         [&](AgentDaemon& d, Sock* agent) {
+             EXPECT_TRUE(agent->anonymous);
+             kept(d, agent);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        AgentDaemon daemon(ServerConfig() + c.config);
+        std::unique_ptr<Sock> agent(AcceptAgent());
+        ASSERT_NE(nullptr, agent);
+        agent->Write(c.reply);
+        EXPECT_EQ("close", Next(agent.get()));
+        ASSERT_TRUE(daemon.Started());
+        c.check(daemon, agent.get());
+    }
 }
 
 TEST_F(FakeServer, OlderServerGivesTimesAndSetsFallingBackToTheOldListing) {
@@ -123,17 +130,6 @@ TEST_F(FakeServer, NewerVersionDownloadsTheUpdateAndHandsOverToIt) {
     EXPECT_TRUE(WaitForText(daemon.path("updated"), line, 10)) << ReadWholeFile(daemon.path("updated"));
 }
 
-TEST_F(FakeServer, UnknownClientReplyOnAnAnonymousConnectionChangesNothing) {
-    AgentDaemon daemon(ServerConfig());
-    std::unique_ptr<Sock> agent(AcceptAgent());
-    ASSERT_NE(nullptr, agent);
-    EXPECT_TRUE(agent->anonymous);
-    agent->Write("ERROR_UNKNOWN_CLIENT");
-    EXPECT_EQ("close", Next(agent.get()));
-    ASSERT_TRUE(daemon.Started());
-    EXPECT_NE(std::string::npos, ReadWholeFile(daemon.path("conf/config")).find("name=agent-under-test\n"));
-}
-
 TEST_F(FakeServer, UnknownClientReplyWithKeyFilesResetsTheAgent) {
     RSAKey agent_pub, agent_priv, server_pub, server_priv;
     GenerateKeyPair(&agent_pub, &agent_priv);
@@ -156,9 +152,8 @@ TEST_F(FakeServer, UnknownClientReplyWithKeyFilesResetsTheAgent) {
     EXPECT_EQ("close", Next(agent.get()));
     ASSERT_TRUE(daemon.Started());
     std::string config = ReadWholeFile(daemon.path("conf/config"));
-    EXPECT_NE(std::string::npos, config.find("name=anonymous\n")) << config;
-    EXPECT_NE(std::string::npos, config.find("server=null null\n"));
-    EXPECT_NE(std::string::npos, config.find("time=0 0\n"));
+    for (const char* line : {"name=anonymous\n", "server=null null\n", "time=0 0\n"})
+        EXPECT_NE(std::string::npos, config.find(line)) << line << config;
     EXPECT_FALSE(PathExists(daemon.path("conf/fake-server")));
     // The agent's own pair goes; keys filed under its name are another's.
     EXPECT_FALSE(PathExists(daemon.path("conf/priv")));
@@ -175,27 +170,12 @@ TEST(ClientListReply, FieldsLandInTheirSlots) {
     ASSERT_EQ(2, count);
     ASSERT_EQ(2u, sets.size());
     Client* c = sets[0];
-    EXPECT_STREQ("srv", c->box_name);
-    EXPECT_STREQ("box1", c->base_id);
-    EXPECT_EQ(3, c->number);
-    EXPECT_STREQ("box1.3", c->id);
-    EXPECT_STREQ("10.0.0.5", c->ip);
-    EXPECT_STREQ("My Set", c->name);
-    EXPECT_STREQ("Linux", c->os);
-    EXPECT_STREQ("30 2 * * 1", c->schedule);
-    EXPECT_EQ(30, c->value_2);
-    EXPECT_EQ(2, c->value_1);
-    EXPECT_EQ(4, c->setting_1);
-    EXPECT_EQ(1, c->crypt);
-    EXPECT_EQ(100u, c->created);
-    EXPECT_EQ(200u, c->modified);
-    EXPECT_EQ(8, c->state);
-    EXPECT_EQ(6, c->setting_2);
-    EXPECT_EQ(7u, c->counter_1);
-    EXPECT_EQ(9u, c->stored_kb);
-    EXPECT_EQ(5, c->setting_3);
-    EXPECT_EQ(300u, c->last_save);
-    EXPECT_EQ(4u, sets[1]->last_save);
+    char got[600];
+    snprintf(got, sizeof(got), "%s|%s|%d|%s|%s|%s|%s|%s|%d %d %d %d|%u %u|%d %d|%u %u %d|%u %u", c->box_name,
+             c->base_id, c->number, c->id, c->ip, c->name, c->os, c->schedule, c->value_2, c->value_1, c->setting_1,
+             c->crypt, c->created, c->modified, c->state, c->setting_2, c->counter_1, c->stored_kb, c->setting_3,
+             c->last_save, sets[1]->last_save);
+    EXPECT_STREQ("srv|box1|3|box1.3|10.0.0.5|My Set|Linux|30 2 * * 1|30 2 4 1|100 200|8 6|7 9 5|300 4", got);
     for (Client* s : sets) delete s;
 }
 

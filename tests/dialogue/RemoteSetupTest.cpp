@@ -66,11 +66,9 @@ TEST(RemoteSetup, KeyRepairInstallsFreshKeysOnTheMachine) {
     EXPECT_EQ(1, FixBrokenAesKey(&set));
     peer.join();
     ASSERT_EQ(6u, lines.size());
-    EXPECT_EQ("config name set m1", lines[0]);
-    EXPECT_EQ("config server set 0.0.0.0 box", lines[1]);
-    EXPECT_EQ("set_pub_key \"\"", lines[2]);
-    EXPECT_EQ("set_priv_key \"\"", lines[3]);
-    EXPECT_EQ("set_pub_key \"box\"", lines[4]);
+    EXPECT_EQ((std::vector<std::string>{"config name set m1", "config server set 0.0.0.0 box", "set_pub_key \"\"",
+                                        "set_priv_key \"\"", "set_pub_key \"box\"", lines[5]}),
+              lines);
     EXPECT_TRUE(PathExists(std::string(res->conf_dir) + "broken/pub"));
     EXPECT_TRUE(PathExists(std::string(res->conf_dir) + "broken/gui_priv"));
     EXPECT_TRUE(PathExists(std::string(res->conf_dir) + "m1/key"));

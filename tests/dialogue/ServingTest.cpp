@@ -23,10 +23,15 @@
 
 namespace {
 
-TEST(Serving, FiftyConcurrentConnectionsAllGetTheirOwnReplies) {
+// A fresh daemon per test: these end or restart it.
+class Serving : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(daemon.Started()); }
     ServerSide server;
     AgentDaemon daemon;
-    ASSERT_TRUE(daemon.Started());
+};
+
+TEST_F(Serving, FiftyConcurrentConnectionsAllGetTheirOwnReplies) {
     std::atomic<int> good{0};
     std::vector<std::thread> peers;
     for (int i = 0; i < 50; i++) {
@@ -55,10 +60,7 @@ TEST(Serving, FiftyConcurrentConnectionsAllGetTheirOwnReplies) {
     after->CloseConnection();
 }
 
-TEST(Serving, TerminateEndsTheDaemonWithoutReply) {
-    ServerSide server;
-    AgentDaemon daemon;
-    ASSERT_TRUE(daemon.Started());
+TEST_F(Serving, TerminateEndsTheDaemonWithoutReply) {
     std::unique_ptr<Sock> sock(daemon.Connect());
     ASSERT_NE(nullptr, sock);
     sock->Write("terminate");
@@ -81,10 +83,7 @@ bool ProcessGone(pid_t pid) {
     return stat.empty() || stat.find(") Z ") != std::string::npos;
 }
 
-TEST(Serving, RestartLetsEveryConnectionGoAndBindsThePortWhileAChildOfTheOldDaemonRuns) {
-    ServerSide server;
-    AgentDaemon daemon;
-    ASSERT_TRUE(daemon.Started());
+TEST_F(Serving, RestartLetsEveryConnectionGoAndBindsThePortWhileAChildOfTheOldDaemonRuns) {
     std::unique_ptr<Sock> idle(daemon.Connect()), admin(daemon.Connect());
     ASSERT_TRUE(idle && admin);
     std::string child_pid = daemon.path("child.pid");
@@ -109,7 +108,7 @@ TEST(Serving, RestartLetsEveryConnectionGoAndBindsThePortWhileAChildOfTheOldDaem
     if (child > 0) kill(child, SIGKILL);
 }
 
-TEST(Serving, UnderTheServiceManagerRestartExitsWithItsStatusAndStartsNoCopy) {
+TEST(ServingUnderServiceManager, RestartExitsWithItsStatusAndStartsNoCopy) {
     ServerSide server;
     setenv("INVOCATION_ID", "0123456789abcdef", 1);
     AgentDaemon daemon;
@@ -125,10 +124,7 @@ TEST(Serving, UnderTheServiceManagerRestartExitsWithItsStatusAndStartsNoCopy) {
     EXPECT_FALSE(probe.ConnectLite("127.0.0.1", daemon.port()));
 }
 
-TEST(Serving, HangupReopensTheLogsSoARotatedMessagesFileIsNotWrittenAnyMore) {
-    ServerSide server;
-    AgentDaemon daemon;
-    ASSERT_TRUE(daemon.Started());
+TEST_F(Serving, HangupReopensTheLogsSoARotatedMessagesFileIsNotWrittenAnyMore) {
     ASSERT_EQ(0, rename(daemon.path("conf/logs/messages").c_str(), daemon.path("conf/logs/messages.1").c_str()));
     kill(daemon.pid(), SIGHUP);
     EXPECT_TRUE(WaitForText(daemon.path("conf/logs/messages"), "Log files reopened", 10));

@@ -84,23 +84,22 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output, double
     return status;
 }
 
-bool WaitForFile(const std::string& path, double seconds) {
-    double deadline = Now() + seconds;
-    struct stat st;
-    while (Now() < deadline) {
-        if (lstat(path.c_str(), &st) == 0) return true;
-        usleep(10000);
-    }
+namespace {
+template <typename Test>
+bool PollUntil(double seconds, const Test& test) {
+    for (double deadline = Now() + seconds; Now() < deadline; usleep(10000))
+        if (test()) return true;
     return false;
+}
+}  // namespace
+
+bool WaitForFile(const std::string& path, double seconds) {
+    struct stat st;
+    return PollUntil(seconds, [&] { return lstat(path.c_str(), &st) == 0; });
 }
 
 bool WaitForText(const std::string& path, const std::string& text, double seconds) {
-    double deadline = Now() + seconds;
-    while (Now() < deadline) {
-        if (ReadWholeFile(path).find(text) != std::string::npos) return true;
-        usleep(10000);
-    }
-    return false;
+    return PollUntil(seconds, [&] { return ReadWholeFile(path).find(text) != std::string::npos; });
 }
 
 std::string WaitForTextInFolder(const std::string& dir, const std::string& text, double seconds) {
