@@ -77,7 +77,7 @@ TEST(AesCipherTest, ClassesAgreeOnLongBuffersAndLeaveThePartialTailClear) {
         EXPECT_EQ(a, b);
         int whole = length / 16 * 16;
         EXPECT_EQ(data.substr(whole), a.substr(whole)) << "tail or bytes beyond touched";
-        if (whole > 0) EXPECT_NE(data.substr(0, whole), a.substr(0, whole));
+        if (whole > 0) { EXPECT_NE(data.substr(0, whole), a.substr(0, whole)); }
         aes_cipher_vetrak(key).decrypt(&a[0], length);
         aes_cipher(key).decrypt(&b[0], length);
         EXPECT_EQ(data, a);
@@ -110,7 +110,7 @@ TEST(AesCipherTest, HardwareAndTablePathsGiveTheSameBytes) {
                 for (int i = 0; i < blocks; i++) aes_encrypt(&ctx, (unsigned char*)&table[1 + 16 * i]);
                 hw.Encrypt((unsigned char*)&ours[1], blocks);
                 ASSERT_EQ(table, ours) << v.bits << " bits, " << blocks << " blocks, trial " << trial;
-                if (trial == 0) EXPECT_EQ(FromHex(v.cipher), ours.substr(1, 16));
+                if (trial == 0) { EXPECT_EQ(FromHex(v.cipher), ours.substr(1, 16)); }
                 for (int i = 0; i < blocks; i++) aes_decrypt(&ctx, (unsigned char*)&ours[1 + 16 * i]);
                 hw.Decrypt((unsigned char*)&table[1], blocks);
                 ASSERT_TRUE(table == data && ours == data) << v.bits << " bits, " << blocks << " blocks";

@@ -191,7 +191,7 @@ TEST_F(ContainerTest, FailedRunsKeepWhatWasThere) {
     for (rlim_t limit : {rlim_t(1) << 20, (rlim_t(10) << 20) + (64 << 10)}) {
         FileSizeLimit scope(limit);
         EXPECT_EQ("", CryptFile("big", false)) << limit;
-        if (limit < mid_size) EXPECT_FALSE(DecryptAES(mid.c_str(), Path("back").c_str(), kKey, false));
+        if (limit < mid_size) { EXPECT_FALSE(DecryptAES(mid.c_str(), Path("back").c_str(), kKey, false)); }
     }
     EXPECT_TRUE(old_container == ReadWholeFile(Path("big.aes")));
     EXPECT_EQ("previous", ReadWholeFile(Path("back")));

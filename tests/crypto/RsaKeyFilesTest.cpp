@@ -125,7 +125,7 @@ TEST_F(KeyFiles, SetKeyFileLinesFollowThePublicKeysThatExist) {
                           Case{"zelgui_pc12.1", nullptr}}) {
         ASSERT_EQ(ReadPrivateKey(out, sizeof(out), &set, c.forName), 1) << c.forName;
         EXPECT_EQ(std::string(out) == kSetKey, c.opener == nullptr) << c.forName;
-        if (c.opener) EXPECT_TRUE(RSACrypt(out, sizeof(out), c.opener));
+        if (c.opener) { EXPECT_TRUE(RSACrypt(out, sizeof(out), c.opener)); }
         EXPECT_EQ(std::string(out), kSetKey) << c.forName;
     }
 

@@ -101,8 +101,9 @@ TEST_F(ConfigArchives, DifferencesPatchTheArchiveOrLeaveItAsItWas) {
         WriteWholeFile(copy, ReadWholeFile(Folder() + "/conf.tar.gz"));
         ASSERT_TRUE(DeZip(copy, true));
         EXPECT_EQ(c.archive, ReadWholeFile(copy)) << c.diff;
-        if (strcmp(c.reply, "SUCCESS") != 0 || !c.diff[0])
+        if (strcmp(c.reply, "SUCCESS") != 0 || !c.diff[0]) {
             EXPECT_EQ(kept, ReadWholeFile(Folder() + "/conf.tar.gz"));
+        }
     }
 }
 

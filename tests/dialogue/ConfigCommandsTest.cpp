@@ -22,7 +22,7 @@ struct Exchange {
 void Play(AgentDaemon& daemon, Sock* sock, const std::vector<Exchange>& script) {
     for (const Exchange& e : script) {
         std::string reply = daemon.Ask(sock, e.command);
-        if (e.reply) EXPECT_EQ(e.reply, reply) << e.command;
+        if (e.reply) { EXPECT_EQ(e.reply, reply) << e.command; }
     }
 }
 

@@ -225,7 +225,7 @@ TEST(FastHeaderText, SameAsPrintfAndScanf) {
         int got = Sock::ParseFastHeader(text, "%i %i %lli", a, b, c);
         int want = sscanf(text, "%i %i %lli", &a2, &b2, &c2);
         EXPECT_EQ(want, got) << text;
-        if (want == 3) EXPECT_TRUE(a == a2 && b == b2 && c == c2) << text;
+        if (want == 3) { EXPECT_TRUE(a == a2 && b == b2 && c == c2) << text; }
     }
 }
 

@@ -173,7 +173,7 @@ TEST_F(FramingTest, MalformedHeadersAndCutPacketsRaiseTheirErrorWithoutAllocatin
         if (c.close) pair.client->Close();
         ExpectSocketError([&] { pair.server->Read(); }, c.error);
         EXPECT_LT(pair.server->read_buffer_size, 1 << 20);
-        if (c.close) EXPECT_TRUE(pair.server->dead);
+        if (c.close) { EXPECT_TRUE(pair.server->dead); }
     }
 }
 

@@ -111,7 +111,7 @@ class Handshake : public ::testing::Test {
         Seen r;
         pollfd p = {fds[0], POLLIN, 0};
         EXPECT_EQ(poll(&p, 1, 30000), 1) << "the accepting side did not report";
-        if (p.revents & POLLIN) EXPECT_EQ(read(fds[0], &r, sizeof(r)), (ssize_t)sizeof(r));
+        if (p.revents & POLLIN) { EXPECT_EQ(read(fds[0], &r, sizeof(r)), (ssize_t)sizeof(r)); }
         close(fds[0]);
         EXPECT_EQ(WaitProgram(pid, 30), 0);
         return r;
@@ -193,7 +193,7 @@ TEST_F(Handshake, EveryKeySituationAuthenticatesAndEncryptsBothWays) {
         EXPECT_EQ(r.connected, 1);
         EXPECT_EQ(r.cipher, c.cipher ? 1 : 0);
         EXPECT_EQ(r.gui, c.gui ? 1 : 0);
-        if (c.keys != kOwnName) EXPECT_EQ(r.anonymous, c.keys == kMatching ? 0 : 1);
+        if (c.keys != kOwnName) { EXPECT_EQ(r.anonymous, c.keys == kMatching ? 0 : 1); }
         EXPECT_STREQ(r.name, c.connecting);
         EXPECT_STREQ(r.echoed, "ping");
     }
@@ -267,7 +267,7 @@ TEST_F(Handshake, StrictModeRefusesKeylessPeersOnlyOnceTheAgentHasItsOwnKeys) {
         });
         EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(r.ok, c.ok ? 1 : 0);
-        if (c.ok) EXPECT_EQ(anonymous, c.anonymous);
+        if (c.ok) { EXPECT_EQ(anonymous, c.anonymous); }
     }
 }
 

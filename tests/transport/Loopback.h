@@ -46,7 +46,7 @@ inline void ExpectSocketError(const std::function<void()>& action, const std::st
         thrown = true;
         EXPECT_EQ(expected, e.message);
         EXPECT_EQ(1, e.code);
-        if (mutex) EXPECT_EQ(EBUSY, pthread_mutex_trylock(&mutex->mutex_exception)) << "thrown without the lock";
+        if (mutex) { EXPECT_EQ(EBUSY, pthread_mutex_trylock(&mutex->mutex_exception)) << "thrown without the lock"; }
         ReleaseSocketError();
         if (mutex) {
             EXPECT_EQ(0, pthread_mutex_trylock(&mutex->mutex_exception)) << "lock not released";
