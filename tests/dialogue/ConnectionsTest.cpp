@@ -59,9 +59,17 @@ TEST_F(ConnectionsTest, UnreachableSetMachineIsMarkedAndReconnectionClearsTheMar
     sock->CloseConnection();
 }
 
-TEST_F(ConnectionsTest, WarehouseNotConfiguredGivesNoConnection) {
+TEST_F(ConnectionsTest, WarehouseIsReachableOnlyWhenConfiguredAndAnswering) {
     EXPECT_EQ(nullptr, OpenWarehouseConnection(1));
     EXPECT_FALSE(VerifyWarehouseExists());
+    snprintf(config->server_name, sizeof(config->server_name), "agent-under-test");
+    snprintf(config->server_address, sizeof(config->server_address), "127.0.0.2");
+    config->server_port = daemon_->port();
+    EXPECT_TRUE(VerifyWarehouseExists());
+    config->server_port = FreePort();
+    EXPECT_FALSE(VerifyWarehouseExists());
+    snprintf(config->server_name, sizeof(config->server_name), "null");
+    snprintf(config->server_address, sizeof(config->server_address), "null");
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ TEST_F(ConfigFile, GuardedValuesAndAMissingFileKeepDefaults) {
     EXPECT_STREQ("anonymous", fresh.name);
 }
 
-TEST_F(ConfigFile, OverlongValuesAreCutToTheirFieldsAndTheOlderClientLineIsRead) {
+TEST_F(ConfigFile, OverlongValuesAreCutAndOlderOrCutClientLinesAreRead) {
     std::string huge(1500, 'z');
     Config* c = Load("name=" + huge + "\nuser=" + huge + "\nrate=" + huge + "\nurl=" + huge +
                      "\nip=" + huge + " b c d\nclient=" + huge + " " + huge + " \"" + huge + "\" " + huge +
@@ -116,6 +116,10 @@ TEST_F(ConfigFile, OverlongValuesAreCutToTheirFieldsAndTheOlderClientLineIsRead)
     ASSERT_EQ(1, c->GetClientCount());
     EXPECT_EQ(9, c->GetClientAt(0)->state);
     EXPECT_EQ(0u, c->GetClientAt(0)->last_save);
+    // A line cut after the crypt flag keeps what it has.
+    c = Load("client=b.2 1.2.3.4 \"cut\" Linux 1 2 1\n");
+    ASSERT_EQ(1, c->GetClientCount());
+    EXPECT_EQ(1, c->GetClientAt(0)->crypt);
 }
 
 TEST(ConfigCopy, CopyIsDeepAndCopyNetworkTakesOnlyTheNetwork) {
