@@ -92,43 +92,27 @@ protected:
 };
 
 // Gaps are bounded loosely: a busy machine delays an announcement, never
-// brings it forward.
-TEST_F(SchedulerDaemonTest, AnonymousAgentAnnouncesEverySecondAndStopsOnSigterm) {
+// brings it forward. A name ends the announcements and starts the export.
+TEST_F(SchedulerDaemonTest, AnonymousAgentAnnouncesEverySecondUntilNamedAndStopsOnSigterm) {
     Announcements heard;
     std::unique_ptr<AgentDaemon> daemon = AnnouncingDaemon("", heard.port());
     ASSERT_TRUE(heard.WaitFor(3, 30)) << daemon->Messages();
-    EXPECT_EQ(0, daemon->Stop());
+    ASSERT_TRUE(daemon->Started());
+    EXPECT_FALSE(PathExists(daemon->path("conf/threads")));  // no export while announcing
     std::vector<std::pair<double, std::string>> got = heard.Got();
     for (size_t i = 0; i < got.size(); i++) {
         EXPECT_EQ("client", got[i].second);
         double gap = i > 0 ? got[i].first - got[i - 1].first : 1;
         EXPECT_TRUE(gap > 0.5 && gap < 5) << i << ": " << gap;
     }
-    EXPECT_FALSE(PathExists(daemon->path("conf/threads")));  // no export while announcing
-}
-
-TEST_F(SchedulerDaemonTest, AgentWithANameNeverAnnouncesAndExportsItsStatus) {
-    Announcements heard;
-    std::unique_ptr<AgentDaemon> daemon = AnnouncingDaemon("name=agent-under-test\n", heard.port());
-    ASSERT_TRUE(daemon->Started());
-    EXPECT_TRUE(WaitForText(daemon->path("conf/threads"), "<status>008000</status>", 10));
-    usleep(2500000);
-    EXPECT_TRUE(heard.Got().empty());
-}
-
-TEST_F(SchedulerDaemonTest, NamingAnAnonymousAgentEndsTheAnnouncementsAndStartsTheExport) {
-    Announcements heard;
-    std::unique_ptr<AgentDaemon> daemon = AnnouncingDaemon("", heard.port());
-    ASSERT_TRUE(heard.WaitFor(1, 30));
-    ASSERT_TRUE(daemon->Started());
     std::unique_ptr<Sock> sock(daemon->Connect());
     ASSERT_NE(nullptr, sock);
-    std::string reply = daemon->Ask(sock.get(), "config name set renamed");
-    EXPECT_EQ("CONFIG_OK", reply);
+    EXPECT_EQ("CONFIG_OK", daemon->Ask(sock.get(), "config name set renamed"));
     EXPECT_TRUE(WaitForText(daemon->path("conf/threads"), "<status>008000</status>", 10));
     size_t before = heard.Got().size();
     usleep(2500000);
     EXPECT_EQ(before, heard.Got().size());
+    EXPECT_EQ(0, daemon->Stop());
 }
 
 // Serves the agent's identifications on 127.0.0.2: an answering server
@@ -245,24 +229,16 @@ TEST_F(SchedulerDaemonTest, IdentifiesOnItsIntervalRetriesSoonerWhileTheServerIs
     EXPECT_NE(std::string::npos, config.find("client=b.2 10.0.0.2 \"two\" Linux 1 0 1 100 200 8 0\n")) << config;
 }
 
-// In process: the announcement phase ends on a name or on the stop flag.
-TEST(SchedulerTest, AnnouncementPhaseEndsOnANameOrOnTheStopFlag) {
+// In process: the stop flag ends the announcement phase too.
+TEST(SchedulerTest, AnnouncementPhaseEndsOnTheStopFlag) {
     TestHome home(true);
     Announcements heard;
-    for (int ending = 0; ending < 2; ending++) {
-        snprintf(config->name, sizeof(config->name), "anonymous");
-        size_t before = heard.Got().size();
-        auto phase = std::async(std::launch::async, [&] { AnnounceWhileAnonymous(heard.port(), 1); });
-        ASSERT_TRUE(heard.WaitFor(before + 2, 10));
-        if (ending == 0) {
-            mutex_lock(mutex->mutex_config, "test");  // as "config name set" does
-            snprintf(config->name, sizeof(config->name), "named");
-            mutex_unlock(mutex->mutex_config, "test");
-        } else
-            set_kill(1);
-        ASSERT_EQ(std::future_status::ready, phase.wait_for(std::chrono::seconds(5)));
-        set_kill(0);
-    }
+    snprintf(config->name, sizeof(config->name), "anonymous");
+    auto phase = std::async(std::launch::async, [&] { AnnounceWhileAnonymous(heard.port(), 1); });
+    ASSERT_TRUE(heard.WaitFor(2, 10));
+    set_kill(1);
+    ASSERT_EQ(std::future_status::ready, phase.wait_for(std::chrono::seconds(5)));
+    set_kill(0);
 }
 
 TEST(SchedulerTest, PassExportsTheStatusAndSpacesIdentificationsByTheirOutcome) {
