@@ -214,8 +214,8 @@ TEST_F(SaveRequestTest, AcceptedRefusedDroppedAndUnconfiguredRequests) {
         EXPECT_NE(std::string::npos, out.find(c.output)) << out;
         std::string config = ReadWholeFile(path("conf/config"));
         if (c.rewritten) {
-            EXPECT_EQ(std::string::npos, config.find("backup=5\n")) << config;
-            EXPECT_NE(std::string::npos, config.find("backup=")) << config;
+            EXPECT_TRUE(config.find("backup=5\n") == std::string::npos && config.find("backup=") != std::string::npos)
+                << config;
         } else {
             EXPECT_EQ(config_, config) << c.reply;
         }
@@ -270,10 +270,6 @@ TEST(SelfUpdateTest, FailedCopiesLeaveTheTargetAsItWas) {
     EXPECT_EQ("old program", ReadWholeFile(target));
     EXPECT_FALSE(PathExists(target + ".tmp"));
 }
-
-}  // namespace
-
-namespace {
 
 TEST(TransferOptionsTest, GetGetFastSendAndOpenAgainstAnAgentThenFailWithoutOne) {
     ServerSide server("test-server");

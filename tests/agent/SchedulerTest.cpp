@@ -3,10 +3,7 @@
 // and the identification cadence against a fake server while connections
 // touch the list of backup sets that each identification replaces.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <string.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,14 +12,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "agent/Scheduler.h"
 #include "core/Globals.h"
 #include "core/ThreadManager.h"
 #include "dialogue/AgentHarness.h"
-#include "foundation/Threads.h"
 #include "records/Config.h"
 #include "support/Process.h"
 #include "support/TestHome.h"
@@ -76,16 +71,6 @@ private:
     std::vector<std::pair<double, std::string>> got_;
 };
 
-// A daemon started with its announcements sent to `port` once a second.
-std::unique_ptr<AgentDaemon> AnnouncingDaemon(const std::string& config, int port) {
-    setenv("ZELAGENT_BROADCAST_PORT", std::to_string(port).c_str(), 1);
-    setenv("ZELAGENT_ANNOUNCE_SECONDS", "1", 1);
-    std::unique_ptr<AgentDaemon> daemon(new AgentDaemon(config));
-    unsetenv("ZELAGENT_BROADCAST_PORT");
-    unsetenv("ZELAGENT_ANNOUNCE_SECONDS");
-    return daemon;
-}
-
 class SchedulerDaemonTest : public ::testing::Test {
 protected:
     ServerSide server_{"test-server"};
@@ -95,7 +80,11 @@ protected:
 // brings it forward. A name ends the announcements and starts the export.
 TEST_F(SchedulerDaemonTest, AnonymousAgentAnnouncesEverySecondUntilNamedAndStopsOnSigterm) {
     Announcements heard;
-    std::unique_ptr<AgentDaemon> daemon = AnnouncingDaemon("", heard.port());
+    setenv("ZELAGENT_BROADCAST_PORT", std::to_string(heard.port()).c_str(), 1);
+    setenv("ZELAGENT_ANNOUNCE_SECONDS", "1", 1);  // to `heard`, once a second
+    std::unique_ptr<AgentDaemon> daemon(new AgentDaemon(""));
+    unsetenv("ZELAGENT_BROADCAST_PORT");
+    unsetenv("ZELAGENT_ANNOUNCE_SECONDS");
     ASSERT_TRUE(heard.WaitFor(3, 30)) << daemon->Messages();
     ASSERT_TRUE(daemon->Started());
     EXPECT_FALSE(PathExists(daemon->path("conf/threads")));  // no export while announcing

@@ -1,8 +1,6 @@
 // The activity registry: setters must hit the innermost record of their
 // group, and the status file must round-trip and never be seen half-written.
 #include <gtest/gtest.h>
-#include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,7 +9,6 @@
 
 #include "core/Globals.h"
 #include "core/ThreadManager.h"
-#include "foundation/Threads.h"
 #include "support/TestHome.h"
 
 namespace {

@@ -1,7 +1,6 @@
 // Framed packets between two Socks over loopback: what travels on the wire,
 // acknowledgements, ciphers, and what a malformed peer gets.
 #include <string.h>
-#include <unistd.h>
 
 #include <thread>
 
