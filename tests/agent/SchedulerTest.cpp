@@ -71,10 +71,7 @@ private:
     std::vector<std::pair<double, std::string>> got_;
 };
 
-class SchedulerDaemonTest : public ::testing::Test {
-protected:
-    ServerSide server_{"test-server"};
-};
+struct SchedulerDaemonTest : ::testing::Test { ServerSide server_{"test-server"}; };
 
 // Gaps are bounded loosely: a busy machine delays an announcement, never
 // brings it forward. A name ends the announcements and starts the export.
@@ -241,10 +238,8 @@ TEST(SchedulerTest, PassExportsTheStatusAndSpacesIdentificationsByTheirOutcome) 
     // Long overdue. Without a server the identification succeeds at once;
     // with an unreachable one the next attempt is one retry interval away,
     // not on the next pass.
-    const struct {
-        const char* server;
-        double next_in;  // seconds until the next identification is due
-    } cases[] = {{"null null", 3600}, {"127.0.0.2 nobody", 60}};
+    // next_in: seconds until the next identification is due.
+    const struct { const char* server; double next_in; } cases[] = {{"null null", 3600}, {"127.0.0.2 nobody", 60}};
     for (const auto& c : cases) {
         config->ReadLine((std::string("server=") + c.server).c_str());
         config->server_port = FreePort();

@@ -27,10 +27,7 @@ void SetKey(RSAKey& key, const char* e, const char* n) {
 }
 
 // Runs the text form on a copy of `text` in a buffer of `size` bytes.
-struct CryptResult {
-    bool ok;
-    std::string text;
-};
+struct CryptResult { bool ok; std::string text; };
 CryptResult CryptText(const char* text, RSAKey& key, size_t size = 2049) {
     std::string buffer(size, '\0');
     snprintf(&buffer[0], size, "%s", text);
@@ -98,8 +95,9 @@ TEST(PasswordKeyDerivation, SameTextSamePairOtherTextOtherPairHalvesInvert) {
     GeneratePasswordKey(&e1, &d1, "pc12");
     GeneratePasswordKey(&e2, &d2, "pc12");  // from the cache
     GeneratePasswordKeyUncached(&ue, &ud, "pc12");
-    for (RSAKey* e : {&e1, &e2, &ue}) EXPECT_EQ(e->ExponentText() + " " + e->ModuloText(), std::string(kPc12E) + " " + kPc12N);
-    for (RSAKey* d : {&d1, &d2, &ud}) EXPECT_EQ(d->ExponentText() + " " + d->ModuloText(), std::string(kPc12D) + " " + kPc12N);
+    for (RSAKey* k : {&e1, &e2, &ue, &d1, &d2, &ud})
+        EXPECT_EQ(k->ExponentText() + " " + k->ModuloText(),
+                  std::string(k == &e1 || k == &e2 || k == &ue ? kPc12E : kPc12D) + " " + kPc12N);
     for (const char* m : {"1", "2", "12345", "deadbeefcafe", "5cfcbeefebedcd85b92e928a2dd57612"}) {
         CryptResult c = CryptText(m, e1);
         ASSERT_TRUE(c.ok);

@@ -16,17 +16,10 @@ namespace {
 
 const int kMaxData = 4194304;
 
-class FastPacketTest : public ::testing::Test {
-  protected:
-    TestHome home;
-};
+struct FastPacketTest : ::testing::Test { TestHome home; };
 
-struct Record {
-    int type;
-    std::string data;
-    long long value;
-    int packet_size;  // the framed packet the record came in
-};
+// packet_size: the framed packet the record came in.
+struct Record { int type; std::string data; long long value; int packet_size; };
 
 // Reads `count` records on the server side of `pair` in a thread.
 std::thread ReadRecords(LoopbackPair& pair, int count, std::vector<Record>& out) {
@@ -137,11 +130,8 @@ TEST_F(FastPacketTest, RecordsThatLieAboutThemselvesFailTheCheckAndRaiseIncorrec
     std::string good = FastHeader("1 4 0") + "data";
     std::string whole = good + FastHeader("-2 0 0") + FastHeader("3 2 5") + "xy";
     EXPECT_TRUE(s.FastPaquetIsOK(&whole[0], (int)whole.size()));
-    const struct {
-        std::string packet;
-        int sound;  // records read before the broken one
-        const char* why;
-    } cases[] = {
+    // sound: records read before the broken one.
+    const struct { std::string packet; int sound; const char* why; } cases[] = {
         {FastHeader("1 1000 0") + "only a few bytes", 0, "data past the packet"},
         {FastHeader("1 -5 0"), 0, "negative length"},
         {FastHeader("no numbers"), 0, "unparsable"},

@@ -24,11 +24,7 @@
 namespace {
 
 // What the accepting side saw, sent back through a pipe.
-struct Seen {
-    int ok = -1, connected = 0, anonymous = 0, gui = 0, cipher = 0;
-    char name[51] = {0};
-    char echoed[64] = {0};
-};
+struct Seen { int ok = -1, connected = 0, anonymous = 0, gui = 0, cipher = 0; char name[51] = {0}, echoed[64] = {0}; };
 
 enum class Accepting { Authenticate, ChallengeOnly, HugeChallenge };
 
@@ -143,13 +139,8 @@ TEST_F(Handshake, EveryKeySituationAuthenticatesAndEncryptsBothWaysUnlessStrictM
     RSAKey &accPub = oneLarger ? e2 : e1, &accPriv = oneLarger ? d2 : d1;
 
     enum Keys { kNone, kMatching, kPeerLacksMine, kOwnName, kOnlyMine };
-    struct Case {
-        Keys keys;
-        bool strict;
-        const char* connecting;  // its name; the accepting side is "agentB"
-        const char* answer;      // the name the accepting side answers with
-        bool ok, anonymous, cipher, gui;
-    };
+    // connecting: its name (the accepting side is "agentB"); answer: the name the accepting side answers with.
+    struct Case { Keys keys; bool strict; const char *connecting, *answer; bool ok, anonymous, cipher, gui; };
     const Case cases[] = {
         {kNone, false, "agentA", "agentB", true, true, true, false},
         {kMatching, false, "agentA", "agentB", true, false, true, false},      // no fallback
@@ -174,7 +165,7 @@ TEST_F(Handshake, EveryKeySituationAuthenticatesAndEncryptsBothWaysUnlessStrictM
             Key(false, nullptr, "priv", &conPriv);
             Key(false, c.answer, "pub", &accPub);
         }
-        if (c.keys == kMatching || c.keys == kPeerLacksMine || c.keys == kOnlyMine) Key(true, nullptr, "priv", &accPriv);
+        if (c.keys != kNone && c.keys != kOwnName) Key(true, nullptr, "priv", &accPriv);
         if (c.keys == kMatching) Key(true, c.connecting, "pub", &conPub);
         bool ok = !c.ok, anonymous = !c.anonymous, cipher = !c.cipher;
         std::string peer, echo;
