@@ -18,6 +18,7 @@
 #include "core/Globals.h"
 #include "core/ThreadManager.h"
 #include "dialogue/AgentHarness.h"
+#include "foundation/Threads.h"
 #include "records/Config.h"
 #include "support/Process.h"
 #include "support/TestHome.h"

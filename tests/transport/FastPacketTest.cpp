@@ -190,6 +190,8 @@ TEST(FastHeaderText, SameAsPrintfAndScanf) {
 // trips; here, the requests that must be refused.
 TEST_F(FastPacketTest, ReservationsAndCommitsBeyondTheLimitsAreRefused) {
     Sock s(AF_INET, SOCK_STREAM, 0);
+    char meta[] = "M_UNIX00000000.00000000.000081a4";
+    s.FastWrite(0, meta, 32, 0);
     EXPECT_EQ(nullptr, s.FastReserve(kMaxData + 1));
     ASSERT_NE(nullptr, s.FastReserve(10));
     EXPECT_EQ(-1, s.FastCommit(-3, 0, 0));
