@@ -63,11 +63,7 @@ TEST_F(CommandLineTest, DiagnosticsPrintTheirFixedTextsAndExitStatuses) {
     WriteWholeFile(path("split/extra"), "x");
     setenv("TZ", "UTC", 1);
     const std::string files = path("files"), missing = path("missing"), split = path("split");
-    const struct {
-        std::vector<std::string> args;
-        std::string out;
-        int status;
-    } cases[] = {
+    const struct { std::vector<std::string> args; std::string out; int status; } cases[] = {
         {{"--version"}, "12.2.2.2\n", 0},
         {{"--options"},
          std::string("MESSAGE: Compile Options: CLIENT ") + PlatformName() +
@@ -194,13 +190,8 @@ protected:
 };
 
 TEST_F(SaveRequestTest, AcceptedRefusedDroppedAndUnconfiguredRequests) {
-    const struct {
-        const char* reply;
-        const char* seen;  // by the server
-        int status;
-        const char* output;  // part of the agent's output
-        bool rewritten;      // the configuration's backup time changed
-    } cases[] = {
+    // seen: by the server; output: part of the agent's; rewritten: the configuration's backup time changed.
+    const struct { const char *reply, *seen; int status; const char* output; bool rewritten; } cases[] = {
         {"SAVE_OK", "save set1|all", 0, "MESSAGE: C'est mon heure de sauvegarde\n", true},
         {"SAVE_REFUSED", "save set1|close", 1, "ERROR: Sauvegarde annulee: SAVE_REFUSED\n", false},
         {"", "save set1", 1, "ERROR: SaveThis(): Socket Exception Caught: ", false},
@@ -214,8 +205,8 @@ TEST_F(SaveRequestTest, AcceptedRefusedDroppedAndUnconfiguredRequests) {
         EXPECT_NE(std::string::npos, out.find(c.output)) << out;
         std::string config = ReadWholeFile(path("conf/config"));
         if (c.rewritten) {
-            EXPECT_EQ(std::string::npos, config.find("backup=5\n")) << config;
-            EXPECT_NE(std::string::npos, config.find("backup=")) << config;
+            EXPECT_TRUE(config.find("backup=5\n") == std::string::npos && config.find("backup=") != std::string::npos)
+                << config;
         } else {
             EXPECT_EQ(config_, config) << c.reply;
         }
@@ -232,17 +223,6 @@ TEST_F(SaveRequestTest, AcceptedRefusedDroppedAndUnconfiguredRequests) {
     EXPECT_EQ(1, Run({"--save", "set1"}, &out));
     EXPECT_NE(std::string::npos, out.find("ERROR: SaveThis(): Connexion to Cube failed, backup aborted\n")) << out;
     EXPECT_EQ(config_, ReadWholeFile(path("conf/config")));
-}
-
-TEST(StopOptionTest, StopsARunningDaemonAndFailsWithoutOne) {
-    ServerSide server("test-server");
-    AgentDaemon daemon;
-    ASSERT_TRUE(daemon.Started());
-    std::string out;
-    EXPECT_EQ(0, RunProgram({daemon.path("zelagent"), "--stop"}, &out)) << out;
-    EXPECT_EQ(0, daemon.WaitExit(30));
-    EXPECT_EQ(1, RunProgram({daemon.path("zelagent"), "--stop"}, &out));
-    EXPECT_NE(std::string::npos, out.find("Connection refused")) << out;
 }
 
 TEST_F(CommandLineTest, UpdateCopiesOverTheTargetKeepingItsModeAndStartsIt) {
@@ -271,20 +251,14 @@ TEST(SelfUpdateTest, FailedCopiesLeaveTheTargetAsItWas) {
     EXPECT_FALSE(PathExists(target + ".tmp"));
 }
 
-}  // namespace
-
-namespace {
-
-TEST(TransferOptionsTest, GetGetFastSendAndOpenAgainstAnAgentThenFailWithoutOne) {
+TEST(TransferOptionsTest, GetGetFastSendOpenAndStopAgainstAnAgentThenFailWithoutOne) {
     ServerSide server("test-server");
     AgentDaemon daemon;
     ASSERT_TRUE(daemon.Started());
     const std::string program = daemon.path("zelagent"), source = daemon.path("data/source");
     WriteWholeFile(source, RandomBytes(3000000, 7));
-    const struct {
-        std::vector<std::string> args;
-        std::string result;  // the file that must then equal the source
-    } cases[] = {
+    // result: the file that must then equal the source.
+    const struct { std::vector<std::string> args; std::string result; } cases[] = {
         {{"--get", "127.0.0.1:" + source, daemon.path("got")}, daemon.path("got")},
         {{"--getfast", "127.0.0.1:" + source, daemon.path("gotfast")}, daemon.path("gotfast")},
         {{"--send", source, "127.0.0.1:" + daemon.path("sent")}, daemon.path("sent")},
@@ -300,9 +274,12 @@ TEST(TransferOptionsTest, GetGetFastSendAndOpenAgainstAnAgentThenFailWithoutOne)
     }
     EXPECT_EQ(0, run({"-o", "127.0.0.1", "1", "echo hi"}));
     EXPECT_NE(std::string::npos, out.find("MESSAGE: Read: hi\n")) << out;
-    EXPECT_EQ(0, daemon.Stop());
+    EXPECT_EQ(0, run({"--stop"})) << out;
+    EXPECT_EQ(0, daemon.WaitExit(30));
     for (const auto& c : cases) EXPECT_EQ(1, run(c.args)) << c.args[0];
     EXPECT_EQ(1, run({"-o", "127.0.0.1", "1", "echo hi"}));
+    EXPECT_EQ(1, run({"--stop"}));
+    EXPECT_NE(std::string::npos, out.find("Connection refused")) << out;
 }
 
 }  // namespace

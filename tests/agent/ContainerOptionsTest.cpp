@@ -52,10 +52,7 @@ TEST_F(ContainerOptionsTest, EncryptDecryptZipAndUnzipWithTheirStatuses) {
     md5.HashFile(P("in.box").c_str()), md5.GetHash(digest);
     EXPECT_STREQ("07d514857d0b12ce7ec0f62e0abbedd2", digest);
 
-    struct {
-        std::vector<std::string> args;
-        int status;
-    } cases[] = {
+    struct { std::vector<std::string> args; int status; } cases[] = {
         {{"--decrypt", P("in.box"), P("back")}, 0},
         {{"-d", P("in.box"), P("wrong"), "00112233445566778899aabbccddeeff"}, 1},
         {{"--crypt", P("in"), P("keyed"), "00112233445566778899aabbccddeeff"}, 0},

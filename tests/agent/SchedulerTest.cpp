@@ -3,10 +3,7 @@
 // and the identification cadence against a fake server while connections
 // touch the list of backup sets that each identification replaces.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <string.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,7 +12,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "agent/Scheduler.h"
@@ -76,59 +72,34 @@ private:
     std::vector<std::pair<double, std::string>> got_;
 };
 
-// A daemon started with its announcements sent to `port` once a second.
-std::unique_ptr<AgentDaemon> AnnouncingDaemon(const std::string& config, int port) {
-    setenv("ZELAGENT_BROADCAST_PORT", std::to_string(port).c_str(), 1);
-    setenv("ZELAGENT_ANNOUNCE_SECONDS", "1", 1);
-    std::unique_ptr<AgentDaemon> daemon(new AgentDaemon(config));
-    unsetenv("ZELAGENT_BROADCAST_PORT");
-    unsetenv("ZELAGENT_ANNOUNCE_SECONDS");
-    return daemon;
-}
-
-class SchedulerDaemonTest : public ::testing::Test {
-protected:
-    ServerSide server_{"test-server"};
-};
+struct SchedulerDaemonTest : ::testing::Test { ServerSide server_{"test-server"}; };
 
 // Gaps are bounded loosely: a busy machine delays an announcement, never
-// brings it forward.
-TEST_F(SchedulerDaemonTest, AnonymousAgentAnnouncesEverySecondAndStopsOnSigterm) {
+// brings it forward. A name ends the announcements and starts the export.
+TEST_F(SchedulerDaemonTest, AnonymousAgentAnnouncesEverySecondUntilNamedAndStopsOnSigterm) {
     Announcements heard;
-    std::unique_ptr<AgentDaemon> daemon = AnnouncingDaemon("", heard.port());
+    setenv("ZELAGENT_BROADCAST_PORT", std::to_string(heard.port()).c_str(), 1);
+    setenv("ZELAGENT_ANNOUNCE_SECONDS", "1", 1);  // to `heard`, once a second
+    std::unique_ptr<AgentDaemon> daemon(new AgentDaemon(""));
+    unsetenv("ZELAGENT_BROADCAST_PORT");
+    unsetenv("ZELAGENT_ANNOUNCE_SECONDS");
     ASSERT_TRUE(heard.WaitFor(3, 30)) << daemon->Messages();
-    EXPECT_EQ(0, daemon->Stop());
+    ASSERT_TRUE(daemon->Started());
+    EXPECT_FALSE(PathExists(daemon->path("conf/threads")));  // no export while announcing
     std::vector<std::pair<double, std::string>> got = heard.Got();
     for (size_t i = 0; i < got.size(); i++) {
         EXPECT_EQ("client", got[i].second);
         double gap = i > 0 ? got[i].first - got[i - 1].first : 1;
         EXPECT_TRUE(gap > 0.5 && gap < 5) << i << ": " << gap;
     }
-    EXPECT_FALSE(PathExists(daemon->path("conf/threads")));  // no export while announcing
-}
-
-TEST_F(SchedulerDaemonTest, AgentWithANameNeverAnnouncesAndExportsItsStatus) {
-    Announcements heard;
-    std::unique_ptr<AgentDaemon> daemon = AnnouncingDaemon("name=agent-under-test\n", heard.port());
-    ASSERT_TRUE(daemon->Started());
-    EXPECT_TRUE(WaitForText(daemon->path("conf/threads"), "<status>008000</status>", 10));
-    usleep(2500000);
-    EXPECT_TRUE(heard.Got().empty());
-}
-
-TEST_F(SchedulerDaemonTest, NamingAnAnonymousAgentEndsTheAnnouncementsAndStartsTheExport) {
-    Announcements heard;
-    std::unique_ptr<AgentDaemon> daemon = AnnouncingDaemon("", heard.port());
-    ASSERT_TRUE(heard.WaitFor(1, 30));
-    ASSERT_TRUE(daemon->Started());
     std::unique_ptr<Sock> sock(daemon->Connect());
     ASSERT_NE(nullptr, sock);
-    std::string reply = daemon->Ask(sock.get(), "config name set renamed");
-    EXPECT_EQ("CONFIG_OK", reply);
+    EXPECT_EQ("CONFIG_OK", daemon->Ask(sock.get(), "config name set renamed"));
     EXPECT_TRUE(WaitForText(daemon->path("conf/threads"), "<status>008000</status>", 10));
     size_t before = heard.Got().size();
     usleep(2500000);
     EXPECT_EQ(before, heard.Got().size());
+    EXPECT_EQ(0, daemon->Stop());
 }
 
 // Serves the agent's identifications on 127.0.0.2: an answering server
@@ -245,24 +216,16 @@ TEST_F(SchedulerDaemonTest, IdentifiesOnItsIntervalRetriesSoonerWhileTheServerIs
     EXPECT_NE(std::string::npos, config.find("client=b.2 10.0.0.2 \"two\" Linux 1 0 1 100 200 8 0\n")) << config;
 }
 
-// In process: the announcement phase ends on a name or on the stop flag.
-TEST(SchedulerTest, AnnouncementPhaseEndsOnANameOrOnTheStopFlag) {
+// In process: the stop flag ends the announcement phase too.
+TEST(SchedulerTest, AnnouncementPhaseEndsOnTheStopFlag) {
     TestHome home(true);
     Announcements heard;
-    for (int ending = 0; ending < 2; ending++) {
-        snprintf(config->name, sizeof(config->name), "anonymous");
-        size_t before = heard.Got().size();
-        auto phase = std::async(std::launch::async, [&] { AnnounceWhileAnonymous(heard.port(), 1); });
-        ASSERT_TRUE(heard.WaitFor(before + 2, 10));
-        if (ending == 0) {
-            mutex_lock(mutex->mutex_config, "test");  // as "config name set" does
-            snprintf(config->name, sizeof(config->name), "named");
-            mutex_unlock(mutex->mutex_config, "test");
-        } else
-            set_kill(1);
-        ASSERT_EQ(std::future_status::ready, phase.wait_for(std::chrono::seconds(5)));
-        set_kill(0);
-    }
+    snprintf(config->name, sizeof(config->name), "anonymous");
+    auto phase = std::async(std::launch::async, [&] { AnnounceWhileAnonymous(heard.port(), 1); });
+    ASSERT_TRUE(heard.WaitFor(2, 10));
+    set_kill(1);
+    ASSERT_EQ(std::future_status::ready, phase.wait_for(std::chrono::seconds(5)));
+    set_kill(0);
 }
 
 TEST(SchedulerTest, PassExportsTheStatusAndSpacesIdentificationsByTheirOutcome) {
@@ -276,10 +239,8 @@ TEST(SchedulerTest, PassExportsTheStatusAndSpacesIdentificationsByTheirOutcome) 
     // Long overdue. Without a server the identification succeeds at once;
     // with an unreachable one the next attempt is one retry interval away,
     // not on the next pass.
-    const struct {
-        const char* server;
-        double next_in;  // seconds until the next identification is due
-    } cases[] = {{"null null", 3600}, {"127.0.0.2 nobody", 60}};
+    // next_in: seconds until the next identification is due.
+    const struct { const char* server; double next_in; } cases[] = {{"null null", 3600}, {"127.0.0.2 nobody", 60}};
     for (const auto& c : cases) {
         config->ReadLine((std::string("server=") + c.server).c_str());
         config->server_port = FreePort();

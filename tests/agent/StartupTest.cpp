@@ -149,58 +149,28 @@ TEST_F(GlobalsTest, ListenOptionWritesPidOnlyForTheConfiguredPort) {
     EXPECT_TRUE(PathExists(dir_ + "/conf/pid"));
 }
 
-TEST_F(GlobalsTest, CommandLinePathsGoToCliLogsExceptStats) {
-    Init({"--anything"});
-    EXPECT_EQ(dir_ + "/conf/cli_logs/messages", res->messages_file);
-    EXPECT_EQ(dir_ + "/conf/cli_logs/threads", res->threads_file);
-    EXPECT_EQ(dir_ + "/conf/logs/", res->logs_dir);
-    DestroyVariables();
-    Init({"--stats"});
-    EXPECT_EQ(dir_ + "/conf/logs/messages", res->messages_file);
-    EXPECT_EQ(dir_ + "/conf/threads", res->threads_file);
-}
-
-TEST_F(GlobalsTest, StopFlagTwoRestartsAndThreeStartsTheUpdateExceptUnderTheServiceManager) {
-    WriteWholeFile(dir_ + "/qln_update.exe", "#!/bin/sh\necho \"update $*\" > \"$(dirname \"$0\")/marker\"\n", 0755);
-    const struct {
-        int kill;
-        std::string marker;
-    } cases[] = {{2, "restarted \n"}, {3, "update --update " + program_ + " " + dir_ + "/qln_update.exe\n"}};
-    for (const auto& c : cases) {
-        unlink((dir_ + "/marker").c_str());
-        Init({"--x"});
-        set_kill(c.kill);
-        KillApplication();
-        EXPECT_EQ(nullptr, res);
-        EXPECT_TRUE(WaitForText(dir_ + "/marker", c.marker, 10)) << c.kill;
-    }
-    // A daemon under the service manager starts nothing; for an update it
-    // first copies the update over its program.
-    unlink((dir_ + "/marker").c_str());
+// Restarts (flag 2) are run end to end by the serving tests.
+TEST_F(GlobalsTest, StopFlagThreeStartsTheUpdateExceptUnderTheServiceManagerWhereItCopiesIt) {
+    const std::string update = dir_ + "/qln_update.exe", marker = dir_ + "/marker";
+    WriteWholeFile(update, "#!/bin/sh\necho \"update $*\" > \"$(dirname \"$0\")/marker\"\n", 0755);
+    Init({"--x"});
+    set_kill(3);
+    KillApplication();
+    EXPECT_EQ(nullptr, res);
+    EXPECT_TRUE(WaitForText(marker, "update --update " + program_ + " " + update + "\n", 10));
+    unlink(marker.c_str());
     setenv("INVOCATION_ID", "0123456789abcdef", 1);
-    for (int kill : {2, 3}) {
-        Init({});
-        set_kill(kill);
-        KillApplication();
-    }
+    Init({});
+    set_kill(3);
+    KillApplication();
     unsetenv("INVOCATION_ID");
-    EXPECT_EQ(ReadWholeFile(dir_ + "/qln_update.exe"), ReadWholeFile(program_));
+    EXPECT_EQ(ReadWholeFile(update), ReadWholeFile(program_));
     Wait(0.5);
-    EXPECT_FALSE(PathExists(dir_ + "/marker"));
+    EXPECT_FALSE(PathExists(marker));
 }
 
-TEST(RunFlagsTest, ThinkingCountsNestedSectionsAndKillReadsAsStopWithoutGlobals) {
-    EXPECT_EQ(1, get_kill());
-    TestHome home;
-    set_thinking(false);  // never below zero
-    set_thinking(true);
-    set_thinking(true);
-    set_thinking(false);
-    EXPECT_TRUE(get_thinking());
-    set_thinking(false);
-    EXPECT_FALSE(get_thinking());
-    EXPECT_EQ(0, res->thinking);
-}
+// Threads polling the stop flag after the globals are gone must stop.
+TEST(RunFlagsTest, KillReadsAsStopWithoutGlobals) { EXPECT_EQ(1, get_kill()); }
 
 TEST(VersionTest, ComparesPartByPartInOrder) {
     Version v(12, 2, 2, 2);

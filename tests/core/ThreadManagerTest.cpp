@@ -1,8 +1,6 @@
 // The activity registry: setters must hit the innermost record of their
 // group, and the status file must round-trip and never be seen half-written.
 #include <gtest/gtest.h>
-#include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,7 +9,6 @@
 
 #include "core/Globals.h"
 #include "core/ThreadManager.h"
-#include "foundation/Threads.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -48,8 +45,15 @@ TEST_F(ThreadManagerTest, SettersAddressInnermostRecordOfTheirGroup) {
     EXPECT_TRUE(std::regex_search(text, std::regex("^[0-9a-f]{8,16}: "))) << text;
 }
 
-TEST_F(ThreadManagerTest, ResetRemovesLaterOfTwoEqualCodes) {
+TEST_F(ThreadManagerTest, UnknownNamesAndMissingRecordsChangeNothingAndResetRemovesTheLaterOfTwoEqualCodes) {
     ThreadManager m;
+    char info[410] = "garbage";
+    m.GetThreadInfo("nobody", info, sizeof(info));
+    EXPECT_STREQ(info, "0 ");
+    m.SetFileSize(5);  // no node, no record
+    m.SetState(0x8, "nobody");
+    EXPECT_EQ(m.CountThreads(), 0u);
+    EXPECT_FALSE(m.GetModified());
     m.SetState(0x10);
     m.SetFilename("first");
     m.SetState(0x10);
@@ -64,17 +68,6 @@ TEST_F(ThreadManagerTest, ResetRemovesLaterOfTwoEqualCodes) {
     m.ResetState(0x10);
     m.ResetState(0x10);  // nothing left: no effect
     EXPECT_EQ(m.GetState(), 0u);
-}
-
-TEST_F(ThreadManagerTest, UnknownNamesAndMissingRecordsChangeNothing) {
-    ThreadManager m;
-    char info[410] = "garbage";
-    m.GetThreadInfo("nobody", info, sizeof(info));
-    EXPECT_STREQ(info, "0 ");
-    m.SetFileSize(5);  // no node, no record
-    m.SetState(0x8, "nobody");
-    EXPECT_EQ(m.CountThreads(), 0u);
-    EXPECT_FALSE(m.GetModified());
 }
 
 TEST_F(ThreadManagerTest, SecondExportWithoutChangeWritesNothingAndAFailedOneIsRetried) {

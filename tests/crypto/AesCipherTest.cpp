@@ -1,6 +1,5 @@
-// Both AES implementations against the FIPS-197 examples, against each
-// other, and the block rule that leaves a partial tail in clear; the
-// processor's AES instructions against the table code.
+// Both AES implementations against the FIPS-197 examples; the processor's
+// AES instructions against the table code.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
@@ -65,26 +64,6 @@ TEST(AesCipherTest, FunctionsAndBothClassesMatchTheStandardInBothDirections) {
     standard(aes_cipher(kVectors[0].key));
 }
 
-TEST(AesCipherTest, ClassesAgreeOnLongBuffersAndLeaveThePartialTailClear) {
-    const char* key = "2b7e151628aed2a6abf7158809cf4f3c";
-    std::string data(1000 + 7, '\0');
-    for (size_t i = 0; i < data.size(); i++) data[i] = (char)(i * 31 + 1);
-    for (int length : {0, 15, 16, 20, 33, 1007}) {
-        SCOPED_TRACE(length);
-        std::string a = data, b = data;
-        aes_cipher_vetrak(key).encrypt(&a[0], length);
-        aes_cipher(key).encrypt(&b[0], length);
-        EXPECT_EQ(a, b);
-        int whole = length / 16 * 16;
-        EXPECT_EQ(data.substr(whole), a.substr(whole)) << "tail or bytes beyond touched";
-        if (whole > 0) { EXPECT_NE(data.substr(0, whole), a.substr(0, whole)); }
-        aes_cipher_vetrak(key).decrypt(&a[0], length);
-        aes_cipher(key).decrypt(&b[0], length);
-        EXPECT_EQ(data, a);
-        EXPECT_EQ(data, b);
-    }
-}
-
 // Every key size through AesHardware, then both classes with their switch:
 // random keys (the standard's first) and buffers one byte off alignment,
 // lengths around the eight- and four-block groups, partial tails, and a
@@ -137,7 +116,7 @@ TEST(AesCipherTest, HardwareAndTablePathsGiveTheSameBytes) {
         aes_cipher_vetrak fast(key.c_str());
         aes_cipher readable(key.c_str());
         both(fast);
-        both(readable);  // with ClassesAgree... on the instructions: both key expansions agree
+        both(readable);
     }
 }
 
@@ -149,8 +128,6 @@ TEST(AesCipherTest, EnvironmentKeepsTheTableCode) {
     unsetenv("ZELAGENT_AES");
     EXPECT_FALSE(fast.hardware);
     EXPECT_FALSE(readable.hardware);
-    EXPECT_EQ(AesHardwareAvailable(), aes_cipher_vetrak(key).hardware);
-    EXPECT_EQ(AesHardwareAvailable(), aes_cipher(key).hardware);
     // Callers check keys first; a short one still must not overrun.
     std::string block = FromHex(kPlain);
     aes_cipher_vetrak("0001").encrypt(&block[0], 16);

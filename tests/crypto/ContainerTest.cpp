@@ -3,12 +3,9 @@
 // directories, and the damage a reader must refuse.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <string.h>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <zlib.h>
 
-#include "crypto/ChunkZip.h"
 #include "crypto/Container.h"
 #include "crypto/Md5.h"
 #include "support/TestHome.h"
@@ -201,22 +198,3 @@ TEST_F(ContainerTest, FailedRunsKeepWhatWasThere) {
     EXPECT_EQ("", CryptFile("none", false, nullptr, "short"));
 }
 
-TEST(ChunkZipTest, ReusedStreamsMatchCompress2AndUncompress) {
-    ChunkDeflater deflater(1);
-    ChunkInflater inflater;
-    for (const std::string& in : {std::string(), Fox(8200), RandomBytes(1049599, 4), Fox(300000), Fox(7)}) {
-        unsigned long room = (unsigned long)(in.size() * 1.1) + 12, theirs = room, ours = room, back = in.size() + 1;
-        std::vector<unsigned char> expected(room), got(room), plain(back);
-        ASSERT_EQ(Z_OK, compress2(expected.data(), &theirs, (const Bytef*)in.data(), in.size(), 1));
-        ASSERT_EQ(Z_OK, deflater.Compress(got.data(), &ours, (const unsigned char*)in.data(), in.size()));
-        ASSERT_EQ(theirs, ours);
-        EXPECT_EQ(0, memcmp(expected.data(), got.data(), ours)) << in.size();
-        ASSERT_EQ(Z_OK, inflater.Uncompress(plain.data(), &back, got.data(), ours));
-        EXPECT_EQ(in, std::string((char*)plain.data(), back));
-        // A stream cut short is corrupt; output without room is short of room.
-        back = in.size() + 1;
-        EXPECT_EQ(Z_DATA_ERROR, inflater.Uncompress(plain.data(), &back, got.data(), ours / 2));
-        unsigned long little = 3;
-        EXPECT_EQ(Z_BUF_ERROR, deflater.Compress(got.data(), &little, (const unsigned char*)in.data(), in.size()));
-    }
-}

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -28,10 +27,7 @@ void SetKey(RSAKey& key, const char* e, const char* n) {
 }
 
 // Runs the text form on a copy of `text` in a buffer of `size` bytes.
-struct CryptResult {
-    bool ok;
-    std::string text;
-};
+struct CryptResult { bool ok; std::string text; };
 CryptResult CryptText(const char* text, RSAKey& key, size_t size = 2049) {
     std::string buffer(size, '\0');
     snprintf(&buffer[0], size, "%s", text);
@@ -42,14 +38,8 @@ CryptResult CryptText(const char* text, RSAKey& key, size_t size = 2049) {
 }  // namespace
 
 TEST(RsaCryptFaults, RefusalsLeaveTheTextUnchangedAndNeverCrash) {
-    struct Case {
-        const char* what;
-        const char* exponent;  // null: key never loaded
-        const char* modulo;
-        const char* text;
-        bool ok;
-        const char* expected;
-    };
+    // exponent null: the key is never loaded.
+    struct Case { const char* what; const char *exponent, *modulo, *text; bool ok; const char* expected; };
     const Case cases[] = {
         {"message equal to the modulus yields 0", "3", "ff", "ff", true, "0"},
         {"message one above the modulus is refused", "3", "ff", "100", false, "100"},
@@ -101,28 +91,18 @@ TEST(RsaCryptFaults, HostileKeysNeitherOverrunNorDivideByZero) {
 
 TEST(PasswordKeyDerivation, SameTextSamePairOtherTextOtherPairHalvesInvert) {
     ClearPasswordKeyCache();
-    RSAKey e1, d1, e2, d2;
+    RSAKey e1, d1, e2, d2, ue, ud, other, otherD;
     GeneratePasswordKey(&e1, &d1, "pc12");
     GeneratePasswordKey(&e2, &d2, "pc12");  // from the cache
-    EXPECT_EQ(e1.ExponentText(), kPc12E);
-    EXPECT_EQ(e1.ModuloText(), kPc12N);
-    EXPECT_EQ(d1.ExponentText(), kPc12D);
-    EXPECT_EQ(d1.ModuloText(), kPc12N);
-    EXPECT_EQ(e2.ExponentText(), e1.ExponentText());
-    EXPECT_EQ(d2.ExponentText(), d1.ExponentText());
-    RSAKey ue, ud;
     GeneratePasswordKeyUncached(&ue, &ud, "pc12");
-    EXPECT_EQ(ue.ExponentText(), kPc12E);
-    EXPECT_EQ(ud.ExponentText(), kPc12D);
-
+    for (RSAKey* k : {&e1, &e2, &ue, &d1, &d2, &ud})
+        EXPECT_EQ(k->ExponentText() + " " + k->ModuloText(),
+                  std::string(k == &e1 || k == &e2 || k == &ue ? kPc12E : kPc12D) + " " + kPc12N);
     for (const char* m : {"1", "2", "12345", "deadbeefcafe", "5cfcbeefebedcd85b92e928a2dd57612"}) {
         CryptResult c = CryptText(m, e1);
         ASSERT_TRUE(c.ok);
-        CryptResult back = CryptText(c.text.c_str(), d1);
-        ASSERT_TRUE(back.ok);
-        EXPECT_EQ(back.text, m);
+        EXPECT_EQ(CryptText(c.text.c_str(), d1).text, m);
     }
-    RSAKey other, otherD;
     GeneratePasswordKey(&other, &otherD, "anonymous");
     EXPECT_NE(other.ModuloText(), e1.ModuloText());
     EXPECT_NE(other.ExponentText(), e1.ExponentText());
@@ -132,8 +112,8 @@ TEST(PasswordKeyDerivation, SameTextSamePairOtherTextOtherPairHalvesInvert) {
 // the plain exponentiation's result for every message the key accepts,
 // including those sharing a factor with the modulus, 0 and the modulus.
 TEST(RsaFactoredForm, SameResultsAsThePlainExponentiation) {
-    mpz_t p, q, n, phi, e, d, m, plain, fast;
-    mpz_inits(p, q, n, phi, e, d, m, plain, fast, nullptr);
+    mpz_t p, q, n, phi, e, d, m, plain, fast, shared;
+    mpz_inits(p, q, n, phi, e, d, m, plain, fast, shared, nullptr);
     mpz_set_str(p, "e1c3a5f7b9d2e4c6a8b0d2f4e6c8a0b2d4f6e8c0a2b4d6f8e0c2a4b6d8f0e2c5", 16);
     mpz_nextprime(p, p);
     mpz_set_str(q, "c9d7b5a3f1e2d4c6b8a0f2e4d6c8b0a2f4e6d8c0b2a4f6e8d0c2b4a6f8e0d2c7", 16);
@@ -144,33 +124,18 @@ TEST(RsaFactoredForm, SameResultsAsThePlainExponentiation) {
     mpz_mul(phi, phi, d);
     mpz_set_ui(e, 65537);
     ASSERT_NE(mpz_invert(d, e, phi), 0);
-
+    mpz_mul_ui(shared, q, 3);
     RSAKey small[2], derived[2];
-    for (int k = 0; k < 2; k++) {
-        small[k].SetExponent(k ? d : e);
-        small[k].SetModulo(n);
-        small[k].SetFactors(p, q);
-        ASSERT_TRUE(small[k].HasFactors());
-    }
+    for (int k = 0; k < 2; k++) small[k].SetExponent(k ? d : e), small[k].SetModulo(n), small[k].SetFactors(p, q);
     GeneratePasswordKeyUncached(&derived[0], &derived[1], "pc12");
-    ASSERT_TRUE(derived[0].HasFactors() && derived[1].HasFactors());
-
     gmp_randstate_t state;
     gmp_randinit_default(state);
     for (RSAKey* key : {&small[0], &small[1], &derived[0], &derived[1]}) {
-        std::vector<std::string> cases = {"0", "1", "2", "fffff"};
+        ASSERT_TRUE(key->HasFactors());
         mpz_sub_ui(m, key->modulo, 1);
-        cases.push_back(IntegerToHex(m));
-        cases.push_back(IntegerToHex(key->modulo));
-        if (key == &small[0] || key == &small[1]) {
-            cases.push_back(IntegerToHex(p));
-            mpz_mul_ui(m, q, 3);
-            cases.push_back(IntegerToHex(m));
-        }
-        for (int i = 0; i < 20; i++) {
-            mpz_urandomm(m, state, key->modulo);
-            cases.push_back(IntegerToHex(m));
-        }
+        std::vector<std::string> cases = {"0", "1", "2", "fffff", IntegerToHex(m), IntegerToHex(key->modulo),
+                                          IntegerToHex(p), IntegerToHex(shared)};
+        for (int i = 0; i < 20; i++) mpz_urandomm(m, state, key->modulo), cases.push_back(IntegerToHex(m));
         for (const std::string& text : cases) {
             mpz_set_str(m, text.c_str(), 16);
             mpz_powm(plain, m, key->exponent, key->modulo);
@@ -179,11 +144,10 @@ TEST(RsaFactoredForm, SameResultsAsThePlainExponentiation) {
         }
     }
     gmp_randclear(state);
-
     // Wrong factors, or a key changed afterwards, fall back to the plain form.
     small[0].SetFactors(p, p);
     EXPECT_FALSE(small[0].HasFactors());
     derived[1].SetModulo(n);
     EXPECT_FALSE(derived[1].HasFactors());
-    mpz_clears(p, q, n, phi, e, d, m, plain, fast, nullptr);
+    mpz_clears(p, q, n, phi, e, d, m, plain, fast, shared, nullptr);
 }

@@ -21,10 +21,8 @@
 struct LoopbackPair {
     explicit LoopbackPair(int timeout = 5, bool authenticated = true) {
         listener.reset(new Sock(AF_INET, SOCK_STREAM, 0));
-        EXPECT_FALSE(listener->failed);
         EXPECT_TRUE(listener->Bind(0, "127.0.0.1"));
         EXPECT_TRUE(listener->Listen());
-        EXPECT_NE(listener->port, 0);
         client.reset(new Sock(AF_INET, SOCK_STREAM, 0));
         EXPECT_TRUE(client->Connect("127.0.0.1", listener->port));
         server.reset(listener->Accept());
