@@ -99,14 +99,12 @@ TEST_F(FakeServer, OlderServerGivesTimesAndSetsFallingBackToTheOldListing) {
     AgentDaemon daemon(ServerConfig());
     std::unique_ptr<Sock> agent(AcceptAgent());
     ASSERT_NE(nullptr, agent);
-    agent->Write("1.0.0.0");
-    EXPECT_EQ("config time retrieve", Next(agent.get()));
-    agent->Write("5 7");
-    EXPECT_EQ("config client getv2 all agent-under-test", Next(agent.get()));
-    agent->Write("UNKNOWN_COMMAND");
-    EXPECT_EQ("config client get all agent-under-test", Next(agent.get()));
-    agent->Write("1\nbox1.3 10.0.0.5 \"My Set\" Linux 0 1 * * * 3 1 100 200 0 x 0 0 0 3 x\n");
-    EXPECT_EQ("close", Next(agent.get()));
+    const char* script[][2] = {  // the server's reply, the agent's next line
+        {"1.0.0.0", "config time retrieve"},
+        {"5 7", "config client getv2 all agent-under-test"},
+        {"UNKNOWN_COMMAND", "config client get all agent-under-test"},
+        {"1\nbox1.3 10.0.0.5 \"My Set\" Linux 0 1 * * * 3 1 100 200 0 x 0 0 0 3 x\n", "close"}};
+    for (auto& step : script) EXPECT_EQ(step[1], (agent->Write(step[0]), Next(agent.get())));
     ASSERT_TRUE(daemon.Started());
     std::string config = ReadWholeFile(daemon.path("conf/config"));
     EXPECT_NE(std::string::npos, config.find("time=5 7\n")) << config;

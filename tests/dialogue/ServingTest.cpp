@@ -19,7 +19,7 @@
 #include "foundation/Threads.h"
 #include "records/Config.h"
 #include "support/TestHome.h"
-#include "transport/Sock.h"
+#include "transport/Loopback.h"
 
 namespace {
 
@@ -37,16 +37,14 @@ TEST_F(Serving, FiftyConcurrentConnectionsAllGetTheirOwnReplies) {
     for (int i = 0; i < 50; i++) {
         peers.emplace_back([&, i] {
             std::unique_ptr<Sock> sock(daemon.Connect());
-            if (!sock) return;
             try {
-                bool ok = true;
-                for (int k = 0; k < 3; k++) {
+                bool ok = sock != nullptr;
+                for (int k = 0; ok && k < 3; k++) {
                     std::string text = "peer " + std::to_string(i) + " call " + std::to_string(k);
-                    ok = ok && daemon.Ask(sock.get(), "echo " + text) == text;
+                    ok = daemon.Ask(sock.get(), "echo " + text) == text;
                 }
-                ok = ok && daemon.Ask(sock.get(), "this_version") == "12.2.2.2";
-                sock->CloseConnection();
-                if (ok) good++;
+                if (ok && daemon.Ask(sock.get(), "this_version") == "12.2.2.2") good++;
+                if (sock) sock->CloseConnection();
             } catch (SocketError&) {
                 ReleaseSocketError();
             }
@@ -54,10 +52,6 @@ TEST_F(Serving, FiftyConcurrentConnectionsAllGetTheirOwnReplies) {
     }
     for (auto& t : peers) t.join();
     EXPECT_EQ(50, good.load());
-    std::unique_ptr<Sock> after(daemon.Connect());
-    ASSERT_NE(nullptr, after);
-    EXPECT_EQ("still serving", daemon.Ask(after.get(), "echo still serving"));
-    after->CloseConnection();
 }
 
 TEST_F(Serving, TerminateEndsTheDaemonWithoutReply) {
@@ -136,24 +130,9 @@ TEST_F(Serving, HangupReopensTheLogsSoARotatedMessagesFileIsNotWrittenAnyMore) {
     EXPECT_TRUE(daemon.Running());
 }
 
-// A connected pair of Socks inside this process, without a handshake.
-struct SockPair {
-    SockPair() {
-        Sock listener(AF_INET, SOCK_STREAM, 0);
-        listener.Bind(0, "127.0.0.1");
-        listener.Listen();
-        client.reset(new Sock(AF_INET, SOCK_STREAM, 0));
-        client->Connect("127.0.0.1", listener.port);
-        server.reset(listener.Accept(false));
-        client->timeout = server->timeout = 30;
-        client->authenticated = server->authenticated = true;  // as past a handshake
-    }
-    std::unique_ptr<Sock> client, server;
-};
-
 TEST(CommandRunner, LongCommandKeepsTheServerInformedAndADroppedServerNeverSeesItsFrameReused) {
     TestHome home;
-    SockPair pair;
+    LoopbackPair pair(30);
     ASSERT_NE(nullptr, pair.server);
     int saved = keep_alive_interval;
     keep_alive_interval = 1;

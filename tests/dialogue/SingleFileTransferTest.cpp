@@ -37,7 +37,7 @@ TEST_F(SingleFileTransferTest, ThreeMegabytesAndEmptyBothWaysWithAndWithoutEncry
         WriteWholeFile(local, content);
         sock_->FormatWrite("get %s", ToWire(target).c_str());
         ASSERT_EQ(0, SendFile(sock_.get(), local.c_str(), nullptr, nullptr));
-        EXPECT_EQ("synced", daemon_->Ask(sock_.get(), "echo synced"));
+        EXPECT_EQ("synced", Ask("echo synced"));
         EXPECT_EQ(content, ReadWholeFile(target)) << "run " << run;
         EXPECT_TRUE(PathExists(target));
         sock_->FormatWrite("send %s", ToWire(target).c_str());
@@ -94,11 +94,11 @@ TEST_F(SingleFileTransferTest, ResumeOffersSendOnlyTheRestOrStartOver) {
             rest.append(sock_->read_buffer, n);
         }
         EXPECT_TRUE(content.substr(c.from) == rest) << c.offset;
-        EXPECT_EQ("after", daemon_->Ask(sock_.get(), "echo after")) << c.offset;
+        EXPECT_EQ("after", Ask("echo after")) << c.offset;
     }
 }
 
-TEST_F(SingleFileTransferTest, AppendAddsToTheEndWithoutAnError) {
+TEST_F(SingleFileTransferTest, AppendFileExistsAndMissingFileKeepTheDialogueInStep) {
     std::string target = daemon_->path("appended"), local = work_ + "/more";
     WriteWholeFile(target, "abc");
     WriteWholeFile(local, "def");
@@ -107,16 +107,11 @@ TEST_F(SingleFileTransferTest, AppendAddsToTheEndWithoutAnError) {
     EXPECT_EQ("synced", Ask("echo synced"));
     EXPECT_EQ("abcdef", ReadWholeFile(target));
     EXPECT_EQ(std::string::npos, ReadWholeFile(daemon_->path("conf/logs/errors")).find("unknown error"));
-}
-
-TEST_F(SingleFileTransferTest, FileExistsSkipsTheDataAndMissingFileIsReported) {
-    std::string target = daemon_->path("existing");
-    WriteWholeFile(target, RandomBytes(5000, 13));
     sock_->FormatWrite("send %s", ToWire(target).c_str());
     sock_->Read();
-    sock_->Write("FILE_EXISTS");
-    EXPECT_EQ("next", daemon_->Ask(sock_.get(), "echo next"));
-    EXPECT_EQ("ERROR_FILE_DOES_NOT_EXIST", daemon_->Ask(sock_.get(), "send " + ToWire(daemon_->path("absent"))));
+    sock_->Write("FILE_EXISTS");  // the server has it: no data follows
+    EXPECT_EQ("next", Ask("echo next"));
+    EXPECT_EQ("ERROR_FILE_DOES_NOT_EXIST", Ask("send " + ToWire(daemon_->path("absent"))));
 }
 
 TEST_F(SingleFileTransferTest, RestoreCutInTheMiddleKeepsTheOriginalFile) {
@@ -159,7 +154,7 @@ TEST_F(SingleFileTransferTest, ReplacedTargetsKeepOwnerAndModeAndNothingElseIsTo
             size_t n = std::min(content.size() - at, (size_t)kSingleFileBlock);
             sock_->Write(content.data() + at, (unsigned)n);
         }
-        EXPECT_EQ("done", daemon_->Ask(sock_.get(), "echo done"));
+        EXPECT_EQ("done", Ask("echo done"));
         EXPECT_EQ(content, ReadWholeFile(target));
     }
     struct stat st;
@@ -174,7 +169,7 @@ TEST_F(SingleFileTransferTest, ReplacedTargetsKeepOwnerAndModeAndNothingElseIsTo
     EXPECT_FALSE(HasTemporaryLeftovers(dir));
     // A folder cannot be replaced: refused before any data moves.
     EXPECT_EQ("ERROR_OPEN_FILE", Offer(sock_.get(), dir, 10));
-    EXPECT_EQ("next", daemon_->Ask(sock_.get(), "echo next"));
+    EXPECT_EQ("next", Ask("echo next"));
     EXPECT_EQ("unrelated", ReadWholeFile(neighbour));
 }
 
@@ -193,7 +188,7 @@ TEST_F(SingleFileTransferTest, TwoConnectionsRestoringOnePathNeverMixTheirStream
     EXPECT_EQ("second", daemon_->Ask(other.get(), "echo second"));
     EXPECT_EQ(second, ReadWholeFile(target));
     sock_->Write(first.data() + 1000000, (unsigned)(first.size() - 1000000));
-    EXPECT_EQ("first", daemon_->Ask(sock_.get(), "echo first"));
+    EXPECT_EQ("first", Ask("echo first"));
     EXPECT_EQ(first, ReadWholeFile(target));
     other->CloseConnection();
 }
