@@ -107,9 +107,13 @@ TEST(ConfigCommands, EveryCategoryAnswersItsReplies) {
 }
 
 // A server that answers the agent's probe: greeting, name, then "close".
+// Bound but not listening until Serve: connections are refused till then.
 struct FakeServer {
-    FakeServer() {
-        listener.Bind(0, "127.0.0.2");
+    FakeServer() { listener.Bind(0, "127.0.0.2"); }
+    ~FakeServer() {
+        if (worker.joinable()) worker.join();
+    }
+    void Serve() {
         listener.Listen();
         worker = std::thread([this] {
             std::unique_ptr<Sock> c(listener.Accept(true));  // bounded wait
@@ -125,9 +129,6 @@ struct FakeServer {
             }
         });
     }
-    ~FakeServer() {
-        if (worker.joinable()) worker.join();
-    }
     Sock listener{AF_INET, SOCK_STREAM, 0};
     std::thread worker;
     std::string heard;
@@ -141,6 +142,11 @@ TEST(ConfigCommands, PendingAddressesApplyOnlyWhenTheServerAnswers) {
     ASSERT_TRUE(daemon.Started());
     std::unique_ptr<Sock> sock(daemon.Connect());
     ASSERT_NE(nullptr, sock);
+    Play(daemon, sock.get(),
+         {{"config ip modify 1.1.1.1 2.2.2.2", "CONFIG_OK"},
+          {"config test", "CONFIG_BAD_FIREWALL"},
+          {"config ip get", "0.0.0.0 0.0.0.0 127.0.0.1 127.0.0.1"}});
+    fake.Serve();
     Play(daemon, sock.get(),
          {{"config ip modify 1.1.1.1 2.2.2.2", "CONFIG_OK"},
           {"config route add 10.0.0.0 255.0.0.0 10.0.0.1", "CONFIG_OK"},
