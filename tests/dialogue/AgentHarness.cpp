@@ -72,8 +72,7 @@ Sock* AgentDaemon::Connect(const char* address, const char* source) {
 
 std::string AgentDaemon::Ask(Sock* sock, const std::string& command) {
     sock->Write(command.c_str(), (unsigned)command.size());
-    unsigned n = sock->Read();  // first: it may move read_buffer
-    return std::string(sock->read_buffer, n);
+    return NextPacket(sock);
 }
 
 ServerSide::ServerSide(const char* name) {

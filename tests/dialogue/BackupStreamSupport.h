@@ -1,6 +1,5 @@
 // The server's half of a backup and a restore, for tests against the real
-// agent: asking for a catalogue, pulling file streams and keeping their
-// records, pushing them back, and comparing trees on disk.
+// agent, and trees on disk compared.
 #pragma once
 
 #include <sys/stat.h>
@@ -8,11 +7,9 @@
 
 #include <algorithm>
 #include <map>
-#include <string>
 #include <vector>
 
-#include "support/TestHome.h"
-#include "transport/Sock.h"
+#include "dialogue/AgentHarness.h"
 
 namespace backup_test {
 
@@ -27,12 +24,6 @@ struct Listing {
         return all;
     }
 };
-
-// The next packet's text (read first: reading may move read_buffer).
-inline std::string NextPacket(Sock* sock) {
-    unsigned n = sock->Read();
-    return std::string(sock->read_buffer, n);
-}
 
 inline Listing ListFiles(Sock* sock, const std::string& rules,
                          const std::string& command = "list_files_to_save 1") {
@@ -53,34 +44,16 @@ inline Listing ListFiles(Sock* sock, const std::string& rules,
     }
 }
 
-// A catalogue line taken apart: quoted fields unescaped.
-struct Entry {
-    std::string key, short_name, full;
-    unsigned time = 0;
-    long long size = 0;
-};
-
-inline std::string Quoted(const std::string& s, size_t& i) {
-    std::string out;
-    for (; i < s.size() && s[i] != '\''; i++) {
-        if (s[i] == '\\' && i + 1 < s.size()) i++;
-        out += s[i];
+// The quoted fields of a catalogue line, unescaped: key, short name, full
+// path, two "null", time, size.
+inline std::vector<std::string> QuotedFields(const std::string& line) {
+    std::vector<std::string> fields;
+    for (size_t i = line.find('\''); i < line.size(); i = line.find('\'', i + 1)) {
+        std::string field;
+        for (i++; i < line.size() && line[i] != '\''; i++) field += line[i] == '\\' ? line[++i] : line[i];
+        fields.push_back(field);
     }
-    return out;
-}
-
-inline bool Parse(const std::string& line, Entry* e) {
-    size_t i = line.find("MD5('");
-    if (i == std::string::npos) return false;
-    i += 5;
-    e->key = Quoted(line, i);
-    i = line.find('\'', i + 1);
-    if (i == std::string::npos) return false;
-    e->short_name = Quoted(line, ++i);
-    i = line.find('\'', i + 1);
-    if (i == std::string::npos) return false;
-    e->full = Quoted(line, ++i);
-    return sscanf(line.c_str() + i, "', 'null', 'null', '%u', 0, 0, 1, '%lli', 0", &e->time, &e->size) == 2;
+    return fields;
 }
 
 // One fast record as it travelled.
@@ -123,6 +96,17 @@ inline std::vector<Stream> SendFast(Sock* sock, const std::vector<std::string>& 
     sock->Write(list.data(), (unsigned)list.size());
     for (size_t f = 0; f < paths.size(); f++) streams.push_back(ReadStream(sock));
     return streams;
+}
+
+// A regular file's stream as the agent sends it: metadata, data, end.
+inline Stream FileStream(const std::string& content, unsigned mode = 0644) {
+    char meta[40];
+    snprintf(meta, sizeof(meta), "M_UNIX00000000.00000000.%08x", (unsigned)(S_IFREG | mode));
+    long long total = (long long)content.size() + 32;
+    Stream s{{0, meta, total}};
+    if (!content.empty()) s.push_back({1, content, total});
+    s.push_back({-3, "", 0});
+    return s;
 }
 
 inline void Push(Sock* sock, const Stream& stream) {

@@ -1,18 +1,11 @@
-// The backup half against the real agent: catalogue lines between
-// "LIST_OK" and "LIST_DONE", blocks of 2,000 lines, the rule block, and the
-// records of "send_fast".
+// The backup half against the real agent: catalogue lines and the records
+// of "send_fast".
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
-
-#include <functional>
-#include <memory>
 
 #include "dialogue/AgentHarness.h"
 #include "dialogue/BackupStreamSupport.h"
-#include "support/TestHome.h"
-#include "transport/Sock.h"
 
 using namespace backup_test;
 

@@ -3,15 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "core/Globals.h"
 #include "dialogue/AgentHarness.h"
 #include "dialogue/StorageEvaluation.h"
 #include "records/Client.h"
 #include "records/Config.h"
-#include "support/Process.h"
-#include "support/TestHome.h"
 
 namespace {
 
