@@ -11,7 +11,6 @@
 #include "support/Process.h"
 #include "transport/Sock.h"
 
-
 AgentDaemon::AgentDaemon(const std::string& config_lines, const std::function<void(const std::string&)>& prepare) {
     program_ = InstallAgent(dir_);
     port_ = FreePort();
@@ -24,8 +23,8 @@ AgentDaemon::~AgentDaemon() {
     Stop();
     // A restart or an update leaves a successor that is no child of ours; the
     // pid file names it. It goes too, before the home does.
-    std::string successor = "/proc/" + ReadWholeFile(path("conf/pid")) + "/cmdline";
     pid_t pid = atoi(ReadWholeFile(path("conf/pid")).c_str());
+    std::string successor = "/proc/" + std::to_string(pid) + "/cmdline";
     for (int i = 0; pid > 0 && i < 250 && ReadWholeFile(successor).find(dir_) != std::string::npos; i++) {
         kill(pid, SIGKILL);  // a zombie's command line reads empty
         usleep(20000);
@@ -37,12 +36,8 @@ bool AgentDaemon::Started(double seconds) {
 }
 
 int AgentDaemon::Stop() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        status_ = WaitProgram(pid_, 20);
-        pid_ = -1;
-    }
-    return status_;
+    if (pid_ > 0) kill(pid_, SIGTERM);
+    return WaitExit(20);
 }
 
 int AgentDaemon::WaitExit(double seconds) {
@@ -77,8 +72,7 @@ Sock* AgentDaemon::Connect(const char* address, const char* source) {
 
 std::string AgentDaemon::Ask(Sock* sock, const std::string& command) {
     sock->Write(command.c_str(), (unsigned)command.size());
-    unsigned n = sock->Read();
-    return std::string(sock->read_buffer, n);
+    return NextPacket(sock);
 }
 
 ServerSide::ServerSide(const char* name) {

@@ -13,6 +13,12 @@
 #include "support/TestHome.h"
 #include "transport/Sock.h"
 
+// The next packet's text (read first: reading may move read_buffer).
+inline std::string NextPacket(Sock* sock) {
+    unsigned n = sock->Read();
+    return std::string(sock->read_buffer, n);
+}
+
 class AgentDaemon {
 public:
     // Writes conf/config from `config_lines` (the listening port is added)

@@ -1,19 +1,15 @@
 // The server's half of a backup and a restore, for tests against the real
-// agent: asking for a catalogue, pulling file streams and keeping their
-// records, pushing them back, and comparing trees on disk.
+// agent, and trees on disk compared.
 #pragma once
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <map>
-#include <string>
 #include <vector>
 
-#include "support/TestHome.h"
-#include "transport/Sock.h"
+#include "dialogue/AgentHarness.h"
 
 namespace backup_test {
 
@@ -33,57 +29,31 @@ inline Listing ListFiles(Sock* sock, const std::string& rules,
                          const std::string& command = "list_files_to_save 1") {
     Listing out;
     sock->Write(command.c_str());
-    unsigned n = sock->Read();
-    out.first_reply.assign(sock->read_buffer, n);
+    out.first_reply = NextPacket(sock);
     if (out.first_reply != "LIST_OK") return out;
     sock->Write(rules.data(), (unsigned)rules.size());
     for (;;) {  // every Read is bounded by the socket's timeout
-        n = sock->Read();
-        std::string packet(sock->read_buffer, n);
-        if (packet == "LIST_DONE") {
-            out.last_reply = packet;
-            return out;
-        }
+        std::string packet = NextPacket(sock);
+        if (packet == "LIST_DONE") return out.last_reply = packet, out;
         std::vector<std::string> block;
-        size_t start = 0;
-        while (start < packet.size()) {
-            size_t end = packet.find('\n', start);
-            end = end == std::string::npos ? packet.size() : end + 1;
+        for (size_t start = 0, end; start < packet.size(); start = end) {
+            end = std::min(packet.find('\n', start), packet.size() - 1) + 1;
             block.push_back(packet.substr(start, end - start));
-            start = end;
         }
         out.blocks.push_back(block);
     }
 }
 
-// A catalogue line taken apart: quoted fields unescaped.
-struct Entry {
-    std::string key, short_name, full;
-    unsigned time = 0;
-    long long size = 0;
-};
-
-inline std::string Quoted(const std::string& s, size_t& i) {
-    std::string out;
-    for (; i < s.size() && s[i] != '\''; i++) {
-        if (s[i] == '\\' && i + 1 < s.size()) i++;
-        out += s[i];
+// The quoted fields of a catalogue line, unescaped: key, short name, full
+// path, two "null", time, size.
+inline std::vector<std::string> QuotedFields(const std::string& line) {
+    std::vector<std::string> fields;
+    for (size_t i = line.find('\''); i < line.size(); i = line.find('\'', i + 1)) {
+        std::string field;
+        for (i++; i < line.size() && line[i] != '\''; i++) field += line[i] == '\\' ? line[++i] : line[i];
+        fields.push_back(field);
     }
-    return out;
-}
-
-inline bool Parse(const std::string& line, Entry* e) {
-    size_t i = line.find("MD5('");
-    if (i == std::string::npos) return false;
-    i += 5;
-    e->key = Quoted(line, i);
-    i = line.find('\'', i + 1);
-    if (i == std::string::npos) return false;
-    e->short_name = Quoted(line, ++i);
-    i = line.find('\'', i + 1);
-    if (i == std::string::npos) return false;
-    e->full = Quoted(line, ++i);
-    return sscanf(line.c_str() + i, "', 'null', 'null', '%u', 0, 0, 1, '%lli', 0", &e->time, &e->size) == 2;
+    return fields;
 }
 
 // One fast record as it travelled.
@@ -94,14 +64,10 @@ struct Record {
 };
 typedef std::vector<Record> Stream;
 
-inline bool EndsFile(int type) {
-    return type == -3 || type == -2 || type == -1 || type == -4;
-}
-
-// One file's records up to its end record.
+// One file's records up to its end record (-1 to -4).
 inline Stream ReadStream(Sock* sock) {
     Stream s;
-    for (int type = 0; !EndsFile(type);) {
+    for (int type = 0; type >= 0 || type < -4;) {
         char* data = nullptr;
         int length = 0;
         long long value = 0;
@@ -132,6 +98,17 @@ inline std::vector<Stream> SendFast(Sock* sock, const std::vector<std::string>& 
     return streams;
 }
 
+// A regular file's stream as the agent sends it: metadata, data, end.
+inline Stream FileStream(const std::string& content, unsigned mode = 0644) {
+    char meta[40];
+    snprintf(meta, sizeof(meta), "M_UNIX00000000.00000000.%08x", (unsigned)(S_IFREG | mode));
+    long long total = (long long)content.size() + 32;
+    Stream s{{0, meta, total}};
+    if (!content.empty()) s.push_back({1, content, total});
+    s.push_back({-3, "", 0});
+    return s;
+}
+
 inline void Push(Sock* sock, const Stream& stream) {
     for (const Record& r : stream) {
         std::string copy = r.data;
@@ -144,35 +121,19 @@ inline void Push(Sock* sock, const Stream& stream) {
 inline std::string Restore(Sock* sock, const std::string& command, const std::string& list,
                            const std::vector<Stream>& streams) {
     sock->Write(command.c_str());
-    unsigned n = sock->Read();
-    std::string reply(sock->read_buffer, n);
+    std::string reply = NextPacket(sock);
     if (reply != "GET_OK") return reply;
     sock->Write(list.data(), (unsigned)list.size());
     for (const Stream& s : streams) Push(sock, s);
     sock->FastSend();
     sock->Write("echo restored");
-    n = sock->Read();
-    return std::string(sock->read_buffer, n);
+    return NextPacket(sock);
 }
 
-// The files and links of a tree, by path relative to its root.
-struct Node {
-    bool link = false;
-    std::string content;  // file bytes, or the link target
-    unsigned uid = 0, gid = 0, mode = 0;
-    long mtime = 0;
-    bool operator==(const Node& o) const {
-        return link == o.link && content == o.content && uid == o.uid && gid == o.gid && mode == o.mode &&
-               mtime == o.mtime;
-    }
-};
-
-inline void Snapshot(const std::string& root, const std::string& rel, std::map<std::string, Node>* out) {
-    DIR* d = opendir((root + rel).c_str());
-    if (!d) return;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
+// The files and links of a tree, by path relative to its root: "link" or
+// the mode, owner, mtime and the bytes (or the link's target).
+inline void Snapshot(const std::string& root, const std::string& rel, std::map<std::string, std::string>* out) {
+    for (const std::string& name : Entries(root + rel)) {
         std::string path = root + rel + "/" + name;
         struct stat st;
         if (lstat(path.c_str(), &st) != 0) continue;
@@ -180,52 +141,28 @@ inline void Snapshot(const std::string& root, const std::string& rel, std::map<s
             Snapshot(root, rel + "/" + name, out);
             continue;
         }
-        Node n;
-        n.uid = st.st_uid;
-        n.gid = st.st_gid;
-        n.mtime = (long)st.st_mtime;
-        if (S_ISLNK(st.st_mode)) {
-            n.link = true;
-            char target[4096];
-            ssize_t len = readlink(path.c_str(), target, sizeof(target));
-            n.content.assign(target, len > 0 ? (size_t)len : 0);
-        } else {
-            n.mode = st.st_mode & 07777;
-            FILE* f = fopen(path.c_str(), "rb");
-            char buf[65536];
-            size_t got;
-            while (f && (got = fread(buf, 1, sizeof(buf), f)) > 0) n.content.append(buf, got);
-            if (f) fclose(f);
-        }
-        (*out)[rel + "/" + name] = n;
+        char head[80], target[4096];
+        snprintf(head, sizeof(head), "%o %u/%u %ld ", S_ISLNK(st.st_mode) ? 0 : st.st_mode & 07777,
+                 (unsigned)st.st_uid, (unsigned)st.st_gid, (long)st.st_mtime);
+        ssize_t len = S_ISLNK(st.st_mode) ? readlink(path.c_str(), target, sizeof(target)) : -1;
+        (*out)[rel + "/" + name] = head + (len >= 0 ? "link " + std::string(target, (size_t)len) : ReadWholeFile(path));
     }
-    closedir(d);
 }
 
-inline std::map<std::string, Node> Snapshot(const std::string& root) {
-    std::map<std::string, Node> out;
+inline std::map<std::string, std::string> Snapshot(const std::string& root) {
+    std::map<std::string, std::string> out;
     Snapshot(root, "", &out);
     return out;
 }
 
 // What differs between two snapshots, one line per path; empty when equal.
-inline std::string Differences(const std::map<std::string, Node>& a, const std::map<std::string, Node>& b) {
+inline std::string Differences(const std::map<std::string, std::string>& a,
+                               const std::map<std::string, std::string>& b) {
     std::string out;
     for (const auto& e : a) {
         auto it = b.find(e.first);
-        if (it == b.end()) {
-            out += e.first + ": missing\n";
-            continue;
-        }
-        const Node& x = e.second;
-        const Node& y = it->second;
-        if (x == y) continue;
-        char text[256];
-        snprintf(text, sizeof(text),
-                 ": link %d/%d size %zu/%zu same bytes %d uid %u/%u gid %u/%u mode %o/%o mtime %ld/%ld\n",
-                 x.link, y.link, x.content.size(), y.content.size(), x.content == y.content, x.uid, y.uid,
-                 x.gid, y.gid, x.mode, y.mode, x.mtime, y.mtime);
-        out += e.first + text;
+        if (it == b.end() || it->second != e.second)
+            out += e.first + (it == b.end() ? ": missing\n" : ": " + e.second.substr(0, 40) + " / " + it->second.substr(0, 40) + "\n");
     }
     for (const auto& e : b)
         if (!a.count(e.first)) out += e.first + ": unexpected\n";

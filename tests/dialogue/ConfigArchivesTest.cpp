@@ -1,20 +1,13 @@
 // The server's configuration archives kept by the real agent: whole and
 // dated archives, a transfer cut half-way, and differences applied.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <string.h>
-#include <time.h>
 
-#include <memory>
 #include <regex>
-#include <set>
 
 #include "crypto/Zip.h"
 #include "dialogue/AgentHarness.h"
 #include "dialogue/SingleFileTransfer.h"
-#include "support/Process.h"
-#include "support/TestHome.h"
-#include "transport/Sock.h"
 
 namespace {
 

@@ -3,14 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include <memory>
 #include <regex>
 #include <thread>
 
 #include "dialogue/AgentHarness.h"
-#include "support/Process.h"
-#include "support/TestHome.h"
-#include "transport/Sock.h"
 
 namespace {
 

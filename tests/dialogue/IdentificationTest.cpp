@@ -1,10 +1,7 @@
 // Identification against a fake server: the agent connects at start-up,
 // authenticates, asks "version" and follows the branch the reply chooses.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <functional>
-#include <memory>
 #include <vector>
 
 #include "core/Globals.h"
@@ -15,9 +12,6 @@
 #include "dialogue/SingleFileTransfer.h"
 #include "records/Client.h"
 #include "records/Config.h"
-#include "support/Process.h"
-#include "support/TestHome.h"
-#include "transport/Sock.h"
 
 namespace {
 
@@ -47,10 +41,6 @@ protected:
         agent->Read();
         EXPECT_STREQ("version", agent->read_buffer);
         return agent;
-    }
-    std::string Next(Sock* agent) {
-        unsigned n = agent->Read();
-        return std::string(agent->read_buffer, n);
     }
     ServerSide server_{"fake-server"};
     std::unique_ptr<Sock> listener_;
@@ -89,7 +79,7 @@ TEST_F(FakeServer, MaintenanceRebootRegenerateAndUnknownClientReplies) {
         std::unique_ptr<Sock> agent(AcceptAgent());
         ASSERT_NE(nullptr, agent);
         agent->Write(c.reply);
-        EXPECT_EQ("close", Next(agent.get()));
+        EXPECT_EQ("close", NextPacket(agent.get()));
         ASSERT_TRUE(daemon.Started());
         c.check(daemon, agent.get());
     }
@@ -99,14 +89,12 @@ TEST_F(FakeServer, OlderServerGivesTimesAndSetsFallingBackToTheOldListing) {
     AgentDaemon daemon(ServerConfig());
     std::unique_ptr<Sock> agent(AcceptAgent());
     ASSERT_NE(nullptr, agent);
-    agent->Write("1.0.0.0");
-    EXPECT_EQ("config time retrieve", Next(agent.get()));
-    agent->Write("5 7");
-    EXPECT_EQ("config client getv2 all agent-under-test", Next(agent.get()));
-    agent->Write("UNKNOWN_COMMAND");
-    EXPECT_EQ("config client get all agent-under-test", Next(agent.get()));
-    agent->Write("1\nbox1.3 10.0.0.5 \"My Set\" Linux 0 1 * * * 3 1 100 200 0 x 0 0 0 3 x\n");
-    EXPECT_EQ("close", Next(agent.get()));
+    const char* script[][2] = {  // the server's reply, the agent's next line
+        {"1.0.0.0", "config time retrieve"},
+        {"5 7", "config client getv2 all agent-under-test"},
+        {"UNKNOWN_COMMAND", "config client get all agent-under-test"},
+        {"1\nbox1.3 10.0.0.5 \"My Set\" Linux 0 1 * * * 3 1 100 200 0 x 0 0 0 3 x\n", "close"}};
+    for (auto& step : script) EXPECT_EQ(step[1], (agent->Write(step[0]), NextPacket(agent.get())));
     ASSERT_TRUE(daemon.Started());
     std::string config = ReadWholeFile(daemon.path("conf/config"));
     EXPECT_NE(std::string::npos, config.find("time=5 7\n")) << config;
@@ -119,11 +107,11 @@ TEST_F(FakeServer, NewerVersionDownloadsTheUpdateAndHandsOverToIt) {
     std::unique_ptr<Sock> agent(AcceptAgent());
     ASSERT_NE(nullptr, agent);
     agent->Write("13.0.0.0");
-    EXPECT_EQ("update_software", Next(agent.get()));
+    EXPECT_EQ("update_software", NextPacket(agent.get()));
     std::string stub = server_.home.path("stub");
     WriteWholeFile(stub, "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/updated\"\n");
     ASSERT_EQ(0, SendFile(agent.get(), stub.c_str(), nullptr, nullptr));
-    EXPECT_EQ("close", Next(agent.get()));
+    EXPECT_EQ("close", NextPacket(agent.get()));
     EXPECT_EQ(0, daemon.WaitExit(30));
     // The file appears before the stub has written into it: wait for the line.
     std::string line = "--update " + daemon.path("zelagent") + " " + daemon.path("qln_update.exe") + "\n";
@@ -149,7 +137,7 @@ TEST_F(FakeServer, UnknownClientReplyWithKeyFilesResetsTheAgent) {
     ASSERT_NE(nullptr, agent);
     EXPECT_FALSE(agent->anonymous);
     agent->Write("ERROR_UNKNOWN_CLIENT");
-    EXPECT_EQ("close", Next(agent.get()));
+    EXPECT_EQ("close", NextPacket(agent.get()));
     ASSERT_TRUE(daemon.Started());
     std::string config = ReadWholeFile(daemon.path("conf/config"));
     for (const char* line : {"name=anonymous\n", "server=null null\n", "time=0 0\n"})

@@ -2,20 +2,24 @@
 // keys installed by the server and used by the next handshake, "get_key".
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "crypto/Rsa.h"
 #include "crypto/RsaKeyFiles.h"
 #include "dialogue/AgentHarness.h"
-#include "support/TestHome.h"
-#include "transport/Sock.h"
 
 namespace {
 
 const std::string kOld = "8123456789abcdef0123456789abcdef";
 const std::string kNew = "9123456789abcdef0123456789abcdef";
 
-TEST(KeyCommands, PasswordChangeNeedsTwoGoodKeysAndTheOldPassword) {
+void SendKey(Sock* sock, const std::string& command, const RSAKey& key) {
+    sock->Write(command.c_str());
+    sock->Write(key.ModuloText().c_str());
+    sock->Write(key.ExponentText().c_str());
+}
+
+// A password change needs two good keys and the old password; keys the
+// server installs then carry the next handshake and "get_key".
+TEST(KeyCommands, PasswordChangeAndInstalledKeysCarryTheNextHandshake) {
     ServerSide server;
     AgentDaemon daemon("name=agent-under-test\n", [](const std::string& dir) {
         RSAKey key;
@@ -39,29 +43,10 @@ TEST(KeyCommands, PasswordChangeNeedsTwoGoodKeysAndTheOldPassword) {
     for (auto& c : cases) EXPECT_EQ(c.reply, daemon.Ask(sock.get(), c.command)) << c.command;
     EXPECT_EQ(before, ReadWholeFile(file));
     EXPECT_EQ("PASSWORD_OK", daemon.Ask(sock.get(), "set_password admin " + kOld + " " + kNew));
-    sock->CloseConnection();
-    RSAKey back;
-    EXPECT_EQ(1, ReadKey(file.c_str(), &back, kNew.c_str()));
-    EXPECT_EQ("c0ffee1234567890abcdef", back.ModuloText());
-    EXPECT_EQ(std::string::npos, daemon.Messages().find(kOld));  // passwords are never logged
-}
-
-void SendKey(Sock* sock, const std::string& command, const RSAKey& key) {
-    sock->Write(command.c_str());
-    sock->Write(key.ModuloText().c_str());
-    sock->Write(key.ExponentText().c_str());
-}
-
-TEST(KeyCommands, InstalledKeysCarryTheNextHandshakeAndGetKey) {
-    ServerSide server;
-    AgentDaemon daemon;
-    ASSERT_TRUE(daemon.Started());
     // Pairs of their own, not the ones the names would give.
     RSAKey agent_pub, agent_priv, server_pub, server_priv;
     GeneratePasswordKey(&agent_pub, &agent_priv, "agent pair");
     GeneratePasswordKey(&server_pub, &server_priv, "server pair");
-    std::unique_ptr<Sock> sock(daemon.Connect());
-    ASSERT_NE(nullptr, sock);
     EXPECT_EQ("1234abc", daemon.Ask(sock.get(), "get_key 1234abc"));  // no private key yet
     EXPECT_EQ(std::string(2555, 'a'), daemon.Ask(sock.get(), "get_key " + std::string(3000, 'a')));  // kept
     SendKey(sock.get(), "set_priv_key \"\"", agent_priv);
@@ -80,6 +65,10 @@ TEST(KeyCommands, InstalledKeysCarryTheNextHandshakeAndGetKey) {
     ASSERT_TRUE(RSACrypt(expected, sizeof(expected), &agent_priv));
     EXPECT_EQ(expected, daemon.Ask(sock.get(), "get_key 1234abc"));
     sock->CloseConnection();
+    RSAKey back;
+    EXPECT_EQ(1, ReadKey(file.c_str(), &back, kNew.c_str()));
+    EXPECT_EQ("c0ffee1234567890abcdef", back.ModuloText());
+    EXPECT_EQ(std::string::npos, daemon.Messages().find(kOld));  // passwords are never logged
 }
 
 }  // namespace

@@ -1,19 +1,15 @@
-// The byte examples of docs/protocol.md, produced again by the real code:
-// each example names a dialogue below, which runs through a recording relay
-// between a server side and the agent side. A changed encoder fails here and
-// prints what it sends now.
+// The byte examples of docs/protocol.md, produced again by the real code
+// through a recording relay; a changed encoder prints what it sends now.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
-#include <vector>
 
 #include "core/Globals.h"
 #include "crypto/AesVetrak.h"
@@ -22,7 +18,6 @@
 #include "dialogue/FileStreams.h"
 #include "dialogue/SingleFileTransfer.h"
 #include "records/Config.h"
-#include "support/TestHome.h"
 #include "transport/Loopback.h"
 
 namespace {
@@ -78,21 +73,17 @@ std::map<std::string, std::vector<Chunk>> ReadExamples(const std::string& path) 
     return examples;
 }
 
-// What was recorded, printable runs quoted and every other byte in hex.
+// What was recorded, printable bytes as they are and every other in hex.
 std::string Notation(const std::vector<Chunk>& chunks) {
     std::string out;
     for (const Chunk& c : chunks) {
-        out += std::string(1, c.side) + ">";
-        bool quoted = false;
+        out += std::string(1, c.side) + "> ";
         for (unsigned char b : c.bytes) {
-            bool printable = b >= 32 && b < 127 && b != '"' && b != '\\';
-            if (quoted != printable) out += printable ? " \"" : "\"";
-            quoted = printable;
-            char hex[4];
-            snprintf(hex, sizeof(hex), " %02x", b);
-            out += printable ? std::string(1, (char)b) : std::string(hex);
+            char hex[8];
+            snprintf(hex, sizeof(hex), b >= 32 && b < 127 && b != '\\' ? "%c" : "\\x%02x", b);
+            out += hex;
         }
-        out += quoted ? "\"\n" : "\n";
+        out += "\n";
     }
     return out;
 }

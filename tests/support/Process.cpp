@@ -18,18 +18,20 @@ namespace {
 // Whatever a test starts (an anonymous daemon announces itself), and
 // whatever the test process itself sends, discovery datagrams go to this
 // machine only. Set before main, so before any test reads the settings.
+// A suite run by a service manager must not hand its INVOCATION_ID to the
+// agents it starts either: they would leave a restart to a manager that is
+// not theirs. The test that wants it sets it.
 const bool kLoopbackDiscovery = [] {
     setenv("ZELAGENT_BROADCAST_ADDRESS", "127.0.0.1", 1);
-    return true;
+    return unsetenv("INVOCATION_ID") == 0;
 }();
 
-// A suite run by a service manager must not hand its INVOCATION_ID to the
-// agents it starts: they would leave a restart to a manager that is not
-// theirs. The test that wants it sets it.
-const bool kNoServiceManager = [] {
-    unsetenv("INVOCATION_ID");
-    return true;
-}();
+template <typename Test>
+bool PollUntil(double seconds, const Test& test) {
+    for (double deadline = Now() + seconds; Now() < deadline; usleep(10000))
+        if (test()) return true;
+    return false;
+}
 
 }  // namespace
 
@@ -65,33 +67,19 @@ pid_t StartProgram(const std::vector<std::string>& argv, const std::string& outp
 int WaitProgram(pid_t pid, double seconds) {
     double deadline = Now() + seconds;
     int status = 0;
-    while (Now() < deadline) {
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        usleep(10000);
-    }
+    for (; Now() < deadline; usleep(10000))
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     return -1;
 }
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output, double seconds) {
-    std::string dir = MakeTempDir();
-    std::string file = dir + "/output";
-    int status = WaitProgram(StartProgram(argv, file), seconds);
-    if (output) *output = ReadWholeFile(file);
-    RemoveTree(dir);
+    TempDir dir;
+    int status = WaitProgram(StartProgram(argv, dir + "/output"), seconds);
+    if (output) *output = ReadWholeFile(dir + "/output");
     return status;
 }
-
-namespace {
-template <typename Test>
-bool PollUntil(double seconds, const Test& test) {
-    for (double deadline = Now() + seconds; Now() < deadline; usleep(10000))
-        if (test()) return true;
-    return false;
-}
-}  // namespace
 
 bool WaitForFile(const std::string& path, double seconds) {
     struct stat st;
@@ -103,10 +91,13 @@ bool WaitForText(const std::string& path, const std::string& text, double second
 }
 
 std::string WaitForTextInFolder(const std::string& dir, const std::string& text, double seconds) {
-    for (double deadline = Now() + seconds; Now() < deadline; usleep(10000))
+    std::string found;
+    PollUntil(seconds, [&] {
         for (const std::string& name : Entries(dir))
-            if (ReadWholeFile(dir + "/" + name).find(text) != std::string::npos) return name;
-    return "";
+            if (ReadWholeFile(dir + "/" + name).find(text) != std::string::npos) return !(found = name).empty();
+        return false;
+    });
+    return found;
 }
 
 std::string InstallAgent(const std::string& dir) {
@@ -128,11 +119,10 @@ std::string InstallAgent(const std::string& dir) {
 }
 
 int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
     bind(fd, (sockaddr*)&a, sizeof(a));
     socklen_t len = sizeof(a);
     getsockname(fd, (sockaddr*)&a, &len);

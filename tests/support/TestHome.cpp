@@ -63,12 +63,9 @@ bool IsCharDevice(const std::string& path) {
 }
 
 bool HasTemporaryLeftovers(const std::string& dir) {
-    DIR* d = opendir(dir.c_str());
-    bool found = false;
-    while (dirent* e = d ? readdir(d) : nullptr)
-        if (strncmp(e->d_name, kReplacementPrefix, strlen(kReplacementPrefix)) == 0) found = true;
-    if (d) closedir(d);
-    return found;
+    for (const std::string& name : Entries(dir))
+        if (name.compare(0, strlen(kReplacementPrefix), kReplacementPrefix) == 0) return true;
+    return false;
 }
 
 std::string RandomBytes(size_t n, unsigned seed) {
@@ -93,9 +90,8 @@ std::string ToWire(std::string path) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::stringstream ss;
-    ss << in.rdbuf();
+    ss << std::ifstream(path, std::ios::binary).rdbuf();
     return ss.str();
 }
 
@@ -103,9 +99,7 @@ void WriteWholeFile(const std::string& path, const std::string& content, int mod
     // Parent folders are created as needed.
     for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
         mkdir(path.substr(0, slash).c_str(), 0755);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
     chmod(path.c_str(), mode);
 }
 
@@ -113,17 +107,15 @@ TestHome::TestHome(bool daemon) {
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof(cwd))) old_cwd_ = cwd;
     dir_ = MakeTempDir();
-    std::string program = dir_ + "/zelagent";
+    std::string program = dir_ + "/zelagent", option = "--test";
     WriteWholeFile(program, "#!/bin/sh\n", 0755);
-    std::string option = "--test";
-    char* argv[3] = {const_cast<char*>(program.c_str()), const_cast<char*>(option.c_str()), nullptr};
+    char* argv[3] = {&program[0], &option[0], nullptr};
     InitVariables(daemon ? 1 : 2, argv);
 }
 
 TestHome::~TestHome() {
     DestroyVariables();
-    if (!old_cwd_.empty() && chdir(old_cwd_.c_str()) != 0) {
-    }
+    if (!old_cwd_.empty()) (void)!chdir(old_cwd_.c_str());
     RemoveTree(dir_);
 }
 
