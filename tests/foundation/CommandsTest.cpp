@@ -1,5 +1,5 @@
-// Worker commands, plug-in connectors, directory copies, lock files and the
-// names of non-file objects.
+// Worker commands, plug-in connectors, directory copies and the names of
+// non-file objects.
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -7,7 +7,6 @@
 
 #include "core/Globals.h"
 #include "foundation/Commands.h"
-#include "foundation/LockFiles.h"
 #include "foundation/TemporaryNames.h"
 #include "foundation/Threads.h"
 #include "support/TestHome.h"
@@ -97,16 +96,6 @@ TEST_F(CommandsTest, CopyTakesRegularFilesOnlyAndNeverWritesThroughLink) {
     CopyObject plain((src + "/b").c_str(), home_.path("plain").c_str());
     ThreadCopy(&plain);
     EXPECT_EQ(ReadWholeFile(home_.path("plain")), "bee");
-}
-
-TEST_F(CommandsTest, LockFilesAreFoundAndTouchedWithHostilePaths) {
-    mkdir(res->lock_dir, 0755);
-    EXPECT_FALSE(CheckLock("save_%i", 3));
-    WriteWholeFile(std::string(res->lock_dir) + "save_3", "");
-    EXPECT_TRUE(CheckLock("save_%i", 3));
-    std::string odd = home_.path("it's a; $(lock)");
-    EXPECT_TRUE(Touch(odd.c_str()));
-    EXPECT_EQ(access(odd.c_str(), F_OK), 0);
 }
 
 TEST_F(CommandsTest, TemporaryNamesForObjects) {

@@ -31,17 +31,6 @@ TEST(PrintSizeUnitThresholds, Table) {
     EXPECT_EQ(std::string(out), "TROP GR");
 }
 
-TEST(PrintSizeOfFileReportsItsSize, ExistingAndMissing) {
-    TempDir dir;
-    std::string file = dir + "/f";
-    WriteWholeFile(file, std::string(2048, 'a'));
-    char out[kSizeTextLength];
-    EXPECT_EQ(PrintSize(file.c_str(), out), 2048);
-    EXPECT_STREQ(out, "2.0 KB");
-    EXPECT_EQ(PrintSize((dir + "/missing").c_str(), out), 0);
-    EXPECT_STREQ(out, "0 B");
-}
-
 long Ticks(double seconds) { return (long)(seconds * ClockTickRate() + 0.5); }
 
 std::string Time(long start, long end) {

@@ -13,24 +13,19 @@ struct Shared {
     long counter = 0;
 };
 
-void* Body(void* argument) {
-    Shared* s = static_cast<Shared*>(argument);
-    s->entered++;
-    for (int i = 0; i < 1000; i++) {
-        mutex_lock(s->m, "Body");
-        s->counter++;
-        mutex_unlock(s->m, "Body");
-    }
-    s->finished++;
-    return nullptr;
-}
-
 TEST(DetachedThreadsLoseUpdatesUnderMutex, FourThreads) {
     Shared s;
     mutex_create(s.m, "mutex_test");
     // Held while the threads start: they must wait, not fail.
     ASSERT_EQ(mutex_lock(s.m, "test"), 0);
-    for (int i = 0; i < 4; i++) ASSERT_TRUE(StartThread(Body, &s));
+    auto body = [](void* argument) -> void* {
+        Shared* s = static_cast<Shared*>(argument);
+        s->entered++;
+        for (int i = 0; i < 1000; i++) mutex_lock(s->m, "Body"), s->counter++, mutex_unlock(s->m, "Body");
+        s->finished++;
+        return nullptr;
+    };
+    for (int i = 0; i < 4; i++) ASSERT_TRUE(StartThread(body, &s));
     for (int i = 0; i < 1000 && s.entered < 4; i++) Wait(0.01);
     EXPECT_EQ(s.counter, 0);
     mutex_unlock(s.m, "test");
