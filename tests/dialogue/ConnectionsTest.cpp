@@ -1,5 +1,6 @@
 // Outgoing connections and probes against a real agent.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <memory>
 
@@ -31,6 +32,18 @@ TEST_F(ConnectionsTest, AttemptsAgainstAClosedPortAreSpacedAndFail) {
     EXPECT_EQ(nullptr, OpenConnection("127.0.0.2", FreePort(), 3, true, 0, 200000));
     EXPECT_GE(Now() - start, 0.35);
     EXPECT_EQ(nullptr, OpenConnection(nullptr, 1, 1, false, 1, 0));
+}
+
+// A listener whose queue is full drops new attempts: the probe must give up
+// after its own seconds, not the system's minutes.
+TEST_F(ConnectionsTest, ProbeOfAPeerThatNeverAnswersEndsOnItsOwnTimeOut) {
+    Sock full(AF_INET, SOCK_STREAM, 0), waiting(AF_INET, SOCK_STREAM, 0);
+    ASSERT_TRUE(full.Bind(0, "127.0.0.1"));
+    ASSERT_EQ(0, listen(full.sock, 0));
+    ASSERT_TRUE(waiting.Connect("127.0.0.1", full.port));  // fills the queue
+    double start = Now();
+    EXPECT_FALSE(VerifyClientExists("127.0.0.1", "agent-under-test", 1, full.port));
+    EXPECT_LT(Now() - start, 30);
 }
 
 TEST_F(ConnectionsTest, ProbeComparesTheAnsweredName) {
