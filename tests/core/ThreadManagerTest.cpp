@@ -119,17 +119,19 @@ TEST_F(ThreadManagerTest, ImportReproducesEveryField) {
 TEST_F(ThreadManagerTest, ImportSurvivesLongAndTruncatedFiles) {
     std::string longname(3000, 'n');
     std::string in = home_.path("in");
-    WriteWholeFile(in,
-                   "<thread_manager>\n <thread>\n  <id>000002</id>\n  <state>\n   <status>000010</status>\n"
-                   "   <filename>" + longname + " /state x</filename>\n   <filecount>1/2</filecount>\n"
-                   "  </state>\n </thread>\n <thread>\n  <id>000003</id>\n  <state>\n");
-    ThreadManager m;
-    ASSERT_TRUE(m.Import(in.c_str()));
-    EXPECT_EQ(m.CountThreads(), 1u);  // the cut-off second node is dropped
-    ASSERT_TRUE(m.Export());
-    std::string out = Status();
-    EXPECT_NE(out.find("<filecount>1/2</filecount>"), std::string::npos);
-    EXPECT_EQ(out.find("000003"), std::string::npos);
+    for (const char* cut : {"  <state>\n", "  <state>\n  </state>\n"}) {  // inside a state, after one
+        WriteWholeFile(in,
+                       "<thread_manager>\n <thread>\n  <id>000002</id>\n  <state>\n   <status>000010</status>\n"
+                       "   <filename>" + longname + " /state x</filename>\n   <filecount>1/2</filecount>\n"
+                       "  </state>\n </thread>\n <thread>\n  <id>000003</id>\n" + cut);
+        ThreadManager m;
+        ASSERT_TRUE(m.Import(in.c_str()));
+        EXPECT_EQ(m.CountThreads(), 1u) << cut;  // the cut-off second node is dropped
+        ASSERT_TRUE(m.Export());
+        std::string out = Status();
+        EXPECT_NE(out.find("<filecount>1/2</filecount>"), std::string::npos);
+        EXPECT_EQ(out.find("000003"), std::string::npos);
+    }
 }
 
 TEST_F(ThreadManagerTest, PrintDropsLinesThatDoNotFit) {
