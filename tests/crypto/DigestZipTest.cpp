@@ -135,6 +135,10 @@ TEST_F(DigestFileTest, CompressionRefusalsAndFailuresLeaveNoDamage) {
     WriteWholeFile(dir + "/b", "previous");
     EXPECT_FALSE(DeZip(path, false));
     EXPECT_EQ("previous", ReadWholeFile(dir + "/b"));
+    gz[gz.size() / 2] ^= 0x55;  // whole but damaged: its check fails
+    WriteWholeFile(at("b.gz"), gz);
+    EXPECT_FALSE(DeZip(path, false));
+    EXPECT_EQ("previous", ReadWholeFile(dir + "/b"));
     EXPECT_FALSE(HasTemporaryLeftovers(dir));
 }
 
