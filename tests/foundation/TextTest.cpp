@@ -85,6 +85,7 @@ TEST(HexDigitsMapBothWaysAndOutOfRangeGivesZero, AllValues) {
     for (int i = 0; i < 16; i++) EXPECT_TRUE(sethex(i) == "0123456789abcdef"[i] && gethex(sethex(i)) == i) << i;
     EXPECT_EQ(gethex('F'), 15);
     EXPECT_EQ(gethex('g'), 0);
+    EXPECT_TRUE(IsHexText("09afAF") && !IsHexText("") && !IsHexText("0g") && !IsHexText(nullptr));
     EXPECT_EQ(std::string() + sethex(16) + sethex(-1), "00");
 }
 

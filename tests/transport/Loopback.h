@@ -28,7 +28,7 @@ struct LoopbackPair {
         server.reset(listener->Accept());
         EXPECT_TRUE(server != nullptr);
         for (Sock* s : {client.get(), server.get()})
-            if (s) s->SetTimeout(timeout), s->quiet = true, s->authenticated = authenticated;
+            if (s) s->SetTimeout(timeout), s->quiet = true, s->authenticated |= authenticated;  // a new Sock is not
     }
     std::unique_ptr<Sock> listener, client, server;
 };
