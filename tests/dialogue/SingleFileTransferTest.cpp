@@ -74,6 +74,8 @@ TEST_F(SingleFileTransferTest, ResumeOffersSendOnlyTheRestOrStartOver) {
         EXPECT_TRUE(content.substr(c.from) == rest) << c.offset;
         EXPECT_EQ("after", Ask("echo after")) << c.offset;
     }
+    EXPECT_NE(std::string::npos, daemon_->Messages().find(
+        "Bad FILE_RESUME: " + Md5Text(content.substr(0, 500)) + " != 00000000000000000000000000000000 @ 500"));
 }
 
 TEST_F(SingleFileTransferTest, AppendFileExistsAndMissingFileKeepTheDialogueInStep) {
