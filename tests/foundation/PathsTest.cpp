@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "foundation/Paths.h"
+#include "foundation/ReplacementFile.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -69,4 +71,12 @@ TEST(ConvertPathRoundTrip, BarsBecomeSlashesAndBackAndNullIsTolerated) {
     EXPECT_STREQ(path, "|export|home|a b|x.txt");
     ConvertPath(nullptr);
     ConvertPath2(nullptr);
+}
+
+TEST_F(PathsTest, AFolderIsNeverReplacedByAFile) {
+    ASSERT_EQ(mkdir(At("d").c_str(), 0755), 0);
+    ReplacementFile file(At("d"));
+    EXPECT_FALSE(file.Open());
+    EXPECT_EQ(EISDIR, errno);
+    EXPECT_TRUE(IsDir(At("d").c_str()));
 }
