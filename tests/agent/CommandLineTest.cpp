@@ -98,6 +98,7 @@ TEST_F(CommandLineTest, DiagnosticsPrintTheirFixedTextsAndExitStatuses) {
         {{"--check", "set9"}, "ERROR: No such client set9\n", 1},
         {{"--client"}, "MESSAGE: NOT OK\n", 1},
         {{"--read_broadcast"}, "MESSAGE: listen_broadcast n'est pas cree\n", 1},
+        {{"--chmod", files + "/hello"}, "MESSAGE: Execute(chmod, +x '" + files + "/hello')\n", 0},
         {{"--size", files + "/hello"}, "MESSAGE: " + files + "/hello: 5\n", 0},
         {{"--count", files}, "MESSAGE: " + files + " has 2 files\n", 0},
         {{"--sortfile", files + "/lines"},
