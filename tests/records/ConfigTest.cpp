@@ -155,6 +155,7 @@ TEST(ConfigQuota, LookupGivesACopyAndNamesAreCut) {
     ASSERT_NE(nullptr, q);
     EXPECT_NE(c.quotas[0], q);  // a copy the caller owns
     delete q;
+    EXPECT_EQ(nullptr, c.GetQuota("none", "OCT"));
     Quota cut("a-very-long-owner-name-longer-than-thirty", "namenamename", "UNITS", 1, 1);
     EXPECT_STREQ("namenamena", cut.name);
     EXPECT_STREQ("UNITS", cut.unit);
