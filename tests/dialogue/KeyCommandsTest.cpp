@@ -37,6 +37,7 @@ TEST(KeyCommands, PasswordChangeAndInstalledKeysCarryTheNextHandshake) {
     } cases[] = {
         {"set_password admin not-a-key " + kNew, "PASSWORD_BAD"},
         {"set_password admin " + kOld + " 12345", "PASSWORD_BAD"},
+        {"set_password bob not-a-key " + kNew, "PASSWORD_BAD"},  // keys are checked before the user
         {"set_password admin " + kNew + " " + kOld, "PASSWORD_BAD"},  // wrong old password
         {"set_password bob " + kOld + " " + kNew, "CONFIG_UNKNOWN_CLIENT"},
     };
