@@ -26,7 +26,7 @@ namespace {
 // What the accepting side saw, sent back through a pipe.
 struct Seen { int ok = -1, connected = 0, anonymous = 0, gui = 0, cipher = 0; char name[51] = {0}, echoed[64] = {0}; };
 
-enum class Accepting { Authenticate, ChallengeOnly, HugeChallenge };
+enum class Accepting { Authenticate, ChallengeOnly, HugeChallenge, BadKey };
 
 class Handshake : public ::testing::Test {
   protected:
@@ -79,10 +79,11 @@ class Handshake : public ::testing::Test {
                     s->Send(acceptName);
                     if (mode == Accepting::ChallengeOnly) {
                         r.ok = s->SendChallenge();
-                    } else {
+                    } else {  // a peer that checks nothing and sends a huge challenge or a bad key
                         s->Receive(0);
-                        s->Send(std::string(3000, 'a').c_str());
-                        s->Receive(0);  // until the other side gives up
+                        s->Send(mode == Accepting::BadKey ? "1234" : std::string(3000, 'a').c_str());
+                        s->Receive(0);  // until the other side gives up, or its response
+                        if (mode == Accepting::BadKey) s->Send("connected"), s->Receive(0), s->Send(std::string(32, 'z').c_str());
                     }
                 }
                 if (s->connected) {
@@ -200,8 +201,8 @@ TEST_F(Handshake, EveryKeySituationAuthenticatesAndEncryptsBothWaysUnlessStrictM
 
 // A "close" probe ends the challenge with true but not connected; a wrong
 // response gets the connection closed; an oversized challenge ends the
-// handshake without overrun. None of them gets a cipher.
-TEST_F(Handshake, ProbeWrongResponseAndOversizedChallengeNeverConnect) {
+// handshake without overrun; a bad key ends it. None of them gets a cipher.
+TEST_F(Handshake, ProbeWrongResponseHugeChallengeAndBadKeyNeverConnect) {
     snprintf(config->name, sizeof(config->name), "agentA");
     std::string after = "unset";
     const struct { Accepting mode; std::function<void(Sock*)> connecting; int ok; } cases[] = {
@@ -216,6 +217,7 @@ TEST_F(Handshake, ProbeWrongResponseAndOversizedChallengeNeverConnect) {
              }, "Connection Closed");
          }, 0},
         {Accepting::HugeChallenge, [](Sock* s) { EXPECT_FALSE(s->Identify()); }, -1},
+        {Accepting::BadKey, [](Sock* s) { EXPECT_FALSE(s->Identify() || s->aes); }, -1},
     };
     int run = 0;
     for (const auto& c : cases) {
