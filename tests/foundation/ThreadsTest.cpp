@@ -21,7 +21,7 @@ TEST(DetachedThreadsLoseUpdatesUnderMutex, FourThreads) {
     auto body = [](void* argument) -> void* {
         Shared* s = static_cast<Shared*>(argument);
         s->entered++;
-        for (int i = 0; i < 1000; i++) mutex_lock(s->m, "Body"), s->counter++, mutex_unlock(s->m, "Body");
+        for (int i = 0; i < 1000; i++) { mutex_lock(s->m, "Body"); s->counter++; mutex_unlock(s->m, "Body"); }
         s->finished++;
         return nullptr;
     };

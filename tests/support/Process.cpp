@@ -21,9 +21,10 @@ namespace {
 // A suite run by a service manager must not hand its INVOCATION_ID to the
 // agents it starts either: they would leave a restart to a manager that is
 // not theirs. The test that wants it sets it.
-const bool kLoopbackDiscovery = [] {
+const bool kTestEnvironment = [] {
     setenv("ZELAGENT_BROADCAST_ADDRESS", "127.0.0.1", 1);
-    return unsetenv("INVOCATION_ID") == 0;
+    unsetenv("INVOCATION_ID");
+    return true;
 }();
 
 template <typename Test>
@@ -94,7 +95,7 @@ std::string WaitForTextInFolder(const std::string& dir, const std::string& text,
     std::string found;
     PollUntil(seconds, [&] {
         for (const std::string& name : Entries(dir))
-            if (ReadWholeFile(dir + "/" + name).find(text) != std::string::npos) return !(found = name).empty();
+            if (ReadWholeFile(dir + "/" + name).find(text) != std::string::npos) { found = name; return true; }
         return false;
     });
     return found;

@@ -83,7 +83,11 @@ class Handshake : public ::testing::Test {
                         s->Receive(0);
                         s->Send(mode == Accepting::BadKey ? "1234" : std::string(3000, 'a').c_str());
                         s->Receive(0);  // until the other side gives up, or its response
-                        if (mode == Accepting::BadKey) s->Send("connected"), s->Receive(0), s->Send(std::string(32, 'z').c_str());
+                        if (mode == Accepting::BadKey) {
+                            s->Send("connected");
+                            s->Receive(0);  // "key"
+                            s->Send(std::string(32, 'z').c_str());
+                        }
                     }
                 }
                 if (s->connected) {
